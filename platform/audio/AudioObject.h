@@ -1,0 +1,77 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+
+namespace platform::audio {
+
+using AudioObjectID = std::uint32_t;
+using AudioDeviceID = AudioObjectID;
+using OSStatus = std::int32_t;
+
+// Four printable characters packed with the first one in the most significant byte.
+constexpr std::uint32_t fourCharCode(const char (&code)[5]) {
+    return (std::uint32_t(std::uint8_t(code[0])) << 24) | (std::uint32_t(std::uint8_t(code[1])) << 16) |
+           (std::uint32_t(std::uint8_t(code[2])) << 8) | std::uint32_t(std::uint8_t(code[3]));
+}
+
+struct AudioObjectPropertyAddress {
+    std::uint32_t mSelector;
+    std::uint32_t mScope;
+    std::uint32_t mElement;
+};
+
+inline constexpr AudioObjectID kAudioObjectUnknown = 0;
+inline constexpr AudioObjectID kAudioObjectSystemObject = 1;
+
+inline constexpr std::uint32_t kAudioHardwarePropertyDefaultOutputDevice = fourCharCode("dOut");
+inline constexpr std::uint32_t kAudioDevicePropertyDataSource = fourCharCode("ssrc");
+inline constexpr std::uint32_t kAudioHardwareServiceDeviceProperty_VirtualMasterVolume =
+    fourCharCode("vmvc");
+inline constexpr std::uint32_t kAudioDevicePropertyMute = fourCharCode("mute");
+
+inline constexpr std::uint32_t kAudioObjectPropertyScopeGlobal = fourCharCode("glob");
+inline constexpr std::uint32_t kAudioDevicePropertyScopeOutput = fourCharCode("outp");
+inline constexpr std::uint32_t kAudioObjectPropertyElementMaster = 0;
+
+inline constexpr std::uint32_t kAudioObjectPropertySelectorWildcard = fourCharCode("****");
+inline constexpr std::uint32_t kAudioObjectPropertyScopeWildcard = fourCharCode("****");
+inline constexpr std::uint32_t kAudioObjectPropertyElementWildcard = 0xFFFFFFFF;
+
+inline constexpr OSStatus kAudioHardwareNoError = 0;
+inline constexpr OSStatus kAudioHardwareNotRunningError = OSStatus(fourCharCode("stop"));
+inline constexpr OSStatus kAudioHardwareUnspecifiedError = OSStatus(fourCharCode("what"));
+inline constexpr OSStatus kAudioHardwareUnknownPropertyError = OSStatus(fourCharCode("who?"));
+inline constexpr OSStatus kAudioHardwareBadPropertySizeError = OSStatus(fourCharCode("!siz"));
+inline constexpr OSStatus kAudioHardwareIllegalOperationError = OSStatus(fourCharCode("nope"));
+inline constexpr OSStatus kAudioHardwareBadObjectError = OSStatus(fourCharCode("!obj"));
+inline constexpr OSStatus kAudioHardwareUnsupportedOperationError = OSStatus(fourCharCode("unop"));
+
+using AudioObjectPropertyListenerProc = OSStatus (*)(AudioObjectID objectID,
+                                                     std::uint32_t numberAddresses,
+                                                     const AudioObjectPropertyAddress* addresses,
+                                                     void* clientData);
+
+class Backend;
+
+// The audio layer every program talks to. Values are exactly 4 bytes; status 0 means success.
+OSStatus getPropertyData(AudioObjectID objectID, const AudioObjectPropertyAddress* address,
+                         std::uint32_t qualifierSize, const void* qualifier,
+                         std::uint32_t* ioDataSize, void* outData);
+OSStatus setPropertyData(AudioObjectID objectID, const AudioObjectPropertyAddress* address,
+                         std::uint32_t qualifierSize, const void* qualifier,
+                         std::uint32_t dataSize, const void* data);
+
+// Listeners are called on the layer's notification thread, never on the thread of the sound
+// server connection, so a listener may make blocking get/set calls.
+OSStatus addPropertyListener(AudioObjectID objectID, const AudioObjectPropertyAddress* address,
+                             AudioObjectPropertyListenerProc listener, void* clientData);
+OSStatus removePropertyListener(AudioObjectID objectID, const AudioObjectPropertyAddress* address,
+                                AudioObjectPropertyListenerProc listener, void* clientData);
+
+// Installs the backend every call above goes to. Until one is installed the first call makes
+// the default backend.
+void useBackend(std::shared_ptr<Backend> backend);
+std::shared_ptr<Backend> currentBackend();
+
+} // namespace platform::audio

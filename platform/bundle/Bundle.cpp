@@ -1,0 +1,129 @@
+#include "platform/bundle/Bundle.h"
+
+#include "platform/paths/SearchPath.h"
+#include "platform/plist/PlistFile.h"
+
+#include <climits>
+#include <cstdlib>
+#include <mutex>
+#include <sys/stat.h>
+
+namespace platform::bundle {
+
+namespace {
+
+bool isDirectory(const std::string& path) {
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool isRegularFile(const std::string& path) {
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+std::string parentOf(const std::string& path) {
+    std::size_t slash = path.find_last_of('/');
+    if (slash == std::string::npos) {
+        return ".";
+    }
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+std::string lastComponent(const std::string& path) {
+    std::size_t slash = path.find_last_of('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+bool endsWith(const std::string& text, const std::string& suffix) {
+    return text.size() >= suffix.size() &&
+           text.compare(text.size() - suffix.size(), suffix.size(), suffix) == 0;
+}
+
+// "X.app/bin/prog" belongs to the bundle X.app; any other program stands for its own folder.
+std::string bundleOfExecutable(const std::string& executable) {
+    std::string folder = parentOf(executable);
+    std::string above = parentOf(folder);
+    if (lastComponent(folder) == "bin" && endsWith(above, ".app")) {
+        return above;
+    }
+    return folder;
+}
+
+std::string executablePath() {
+    char resolved[PATH_MAX];
+    if (::realpath("/proc/self/exe", resolved) == nullptr) {
+        return "/";
+    }
+    return resolved;
+}
+
+std::mutex mainMutex;
+std::optional<Bundle> overridden;
+
+} // namespace
+
+Bundle::Bundle(std::string bundlePath) : bundlePath_(std::move(bundlePath)) {
+    std::string resources = paths::appendPathComponent(bundlePath_, "Resources");
+    resourcePath_ = isDirectory(resources) ? resources : bundlePath_;
+}
+
+const Bundle& Bundle::main() {
+    static const Bundle real(bundleOfExecutable(executablePath()));
+    std::lock_guard lock(mainMutex);
+    return overridden ? *overridden : real;
+}
+
+void Bundle::overrideMainForTesting(std::optional<std::string> bundlePath) {
+    std::lock_guard lock(mainMutex);
+    if (bundlePath) {
+        overridden.emplace(*bundlePath);
+    } else {
+        overridden.reset();
+    }
+}
+
+std::optional<std::string> Bundle::pathForResource(const std::string& name,
+                                                   const std::string& type) const {
+    if (name.empty() || name.find('/') != std::string::npos) {
+        return std::nullopt;
+    }
+    std::string file = type.empty() ? name : name + "." + type;
+    std::string path = paths::appendPathComponent(resourcePath_, file);
+    if (!isRegularFile(path) && !isDirectory(path)) {
+        return std::nullopt;
+    }
+    return path;
+}
+
+std::string Bundle::localizedString(const std::string& key, const std::string& value,
+                                    const std::string& table) const {
+    std::string fallback = value.empty() ? key : value;
+    auto path = pathForResource(table.empty() ? "Localizable" : table, "strings");
+    if (!path) {
+        return fallback;
+    }
+    auto entries = plist::readDictionary(*path);
+    if (!entries) {
+        return fallback;
+    }
+    auto found = entries->find(key);
+    if (found == entries->end() || !found->second.is<std::string>()) {
+        return fallback;
+    }
+    return *found->second.get<std::string>();
+}
+
+std::optional<plist::Value> Bundle::infoValue(const std::string& key) const {
+    auto info = plist::readDictionary(paths::appendPathComponent(bundlePath_, "Info.plist"));
+    if (!info) {
+        return std::nullopt;
+    }
+    auto found = info->find(key);
+    if (found == info->end()) {
+        return std::nullopt;
+    }
+    return found->second;
+}
+
+} // namespace platform::bundle

@@ -1,0 +1,47 @@
+#include "platform/paths/SearchPath.h"
+
+#include <cstdlib>
+
+namespace platform::paths {
+
+namespace {
+
+bool isAbsolute(const char* path) { return path != nullptr && path[0] == '/'; }
+
+std::string withoutTrailingSlashes(std::string path) {
+    while (path.size() > 1 && path.back() == '/') {
+        path.pop_back();
+    }
+    return path;
+}
+
+} // namespace
+
+std::vector<std::string> applicationSupportDirectories() {
+    const char* configHome = std::getenv("XDG_CONFIG_HOME");
+    if (isAbsolute(configHome)) {
+        return {withoutTrailingSlashes(configHome)};
+    }
+    const char* home = std::getenv("HOME");
+    if (isAbsolute(home)) {
+        return {appendPathComponent(withoutTrailingSlashes(home), ".config")};
+    }
+    return {};
+}
+
+std::string appendPathComponent(const std::string& base, const std::string& component) {
+    if (base.empty()) {
+        return component;
+    }
+    std::string joined = withoutTrailingSlashes(base);
+    std::size_t start = component.find_first_not_of('/');
+    if (joined != "/") {
+        joined += '/';
+    }
+    if (start != std::string::npos) {
+        joined += component.substr(start);
+    }
+    return joined;
+}
+
+} // namespace platform::paths

@@ -1,0 +1,35 @@
+#pragma once
+
+#include "platform/plist/PlistValue.h"
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace platform::plist {
+
+// Files larger than this are not property lists we wrote or would ever need to read.
+inline constexpr std::size_t kMaxFileSize = 4 * 1024 * 1024;
+// Deeper nesting than this is refused before the parser sees it: the parser recurses.
+inline constexpr int kMaxDepth = 256;
+
+// Parses XML or binary property-list bytes (told apart by their first bytes). Broken, oversized,
+// too deeply nested or otherwise unsafe input gives nullopt and never takes the program down.
+std::optional<Value> parse(std::string_view bytes);
+
+// The value as Apple-style XML, or nullopt when it holds something XML cannot carry (a key or
+// string with a NUL, a control character or invalid UTF-8).
+std::optional<std::string> toXml(const Value& root);
+
+// Reads a whole property-list file; nullopt when it is missing, not a regular file, unreadable
+// or not a property list.
+std::optional<Value> readFile(const std::string& path);
+
+// Reads a file whose root is a dictionary; nullopt for anything else.
+std::optional<Dictionary> readDictionary(const std::string& path);
+
+// Writes the value as XML through a temporary file in the same folder that is flushed and then
+// renamed over the target. On failure the old file stays whole and no temporary file is left.
+bool writeXmlAtomically(const std::string& path, const Value& root);
+
+} // namespace platform::plist

@@ -1,0 +1,71 @@
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <string>
+#include <variant>
+#include <vector>
+
+namespace platform::plist {
+
+class Value;
+
+using Dictionary = std::map<std::string, Value>;
+using Array = std::vector<Value>;
+
+struct Data {
+    std::vector<std::uint8_t> bytes;
+    bool operator==(const Data&) const = default;
+};
+
+// Seconds since 2001-01-01 00:00:00 UTC, as property lists count time.
+struct Date {
+    double seconds = 0;
+    bool operator==(const Date&) const = default;
+};
+
+struct Uid {
+    std::uint64_t value = 0;
+    bool operator==(const Uid&) const = default;
+};
+
+// One property-list value. Every kind a property list can hold has a place here, so a table
+// read, changed in one key and written back keeps everything else as it was.
+class Value {
+public:
+    using Storage =
+        std::variant<bool, std::int64_t, double, std::string, Data, Date, Uid, Array, Dictionary>;
+
+    Value() : storage_(Dictionary{}) {}
+    Value(bool b) : storage_(b) {}
+    Value(int i) : storage_(std::int64_t{i}) {}
+    Value(std::int64_t i) : storage_(i) {}
+    Value(float f) : storage_(double{f}) {}
+    Value(double d) : storage_(d) {}
+    Value(const char* s) : storage_(std::string(s)) {}
+    Value(std::string s) : storage_(std::move(s)) {}
+    Value(Data d) : storage_(std::move(d)) {}
+    Value(Date d) : storage_(d) {}
+    Value(Uid u) : storage_(u) {}
+    Value(Array a) : storage_(std::move(a)) {}
+    Value(Dictionary d) : storage_(std::move(d)) {}
+
+    const Storage& storage() const { return storage_; }
+
+    template <typename T> bool is() const { return std::holds_alternative<T>(storage_); }
+    template <typename T> const T* get() const { return std::get_if<T>(&storage_); }
+    template <typename T> T* get() { return std::get_if<T>(&storage_); }
+
+    // The value as a single-precision number, the way a number object's floatValue reads it:
+    // numbers and booleans as themselves, text by its leading number ("0.5abc" → 0.5, "x" → 0).
+    // Anything else has no number.
+    std::optional<float> floatValue() const;
+
+    bool operator==(const Value&) const = default;
+
+private:
+    Storage storage_;
+};
+
+} // namespace platform::plist
