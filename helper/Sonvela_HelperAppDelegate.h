@@ -1,0 +1,33 @@
+#pragma once
+
+#include "platform/audio/AudioObject.h"
+
+#include <optional>
+#include <shared_mutex>
+#include <string>
+
+// The helper's whole job: on start-up and after every audio notification, mute the output, then
+// give it the volume stored for its kind (or, for the internal speakers, the one it had).
+class Sonvela_HelperAppDelegate {
+public:
+    static bool isIgnored(const std::optional<std::string>& outputType);
+
+    void applicationDidFinishLaunching();
+    void checkConfigFile();
+    void checkAudioDeviceDataSource();
+    void registerListenerForAudioDevice();
+    void unregisterListenerForAudioDevice();
+
+    // Waits for the restore in flight, if any, and lets no new one begin: a process that ends
+    // between a restore's mute and its volume write leaves the output muted for good.
+    void finishRestores();
+
+private:
+    std::shared_mutex restoring_;
+};
+
+platform::audio::OSStatus
+audioObjectPropertyListenerProc(platform::audio::AudioObjectID objectID,
+                                std::uint32_t numberAddresses,
+                                const platform::audio::AudioObjectPropertyAddress* addresses,
+                                void* clientData);

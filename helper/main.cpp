@@ -1,0 +1,22 @@
+#include "helper/Sonvela_HelperAppDelegate.h"
+
+#include <csignal>
+#include <unistd.h>
+
+int main() {
+    // Blocked before any thread starts, so only the wait below ever takes these signals.
+    sigset_t stopSignals;
+    sigemptyset(&stopSignals);
+    sigaddset(&stopSignals, SIGTERM);
+    sigaddset(&stopSignals, SIGINT);
+    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+
+    static Sonvela_HelperAppDelegate delegate;
+    delegate.applicationDidFinishLaunching();
+
+    int received = 0;
+    sigwait(&stopSignals, &received);
+    delegate.finishRestores();
+    // Straight out: the notification thread may be waiting to start another restore.
+    _exit(0);
+}

@@ -1,0 +1,64 @@
+#include "shared/TQZAppTool.h"
+
+#include "platform/bundle/Bundle.h"
+#include "platform/fs/FileManager.h"
+#include "platform/paths/SearchPath.h"
+#include "platform/plist/PlistFile.h"
+
+using platform::bundle::Bundle;
+namespace plist = platform::plist;
+
+std::string TQZAppTool::getResPath() { return Bundle::main().resourcePath() + "/"; }
+
+std::string TQZAppTool::getAppPath() { return Bundle::main().bundlePath() + "/"; }
+
+std::optional<std::string> TQZAppTool::applicationSupportFolder(const std::string& folderName) {
+    auto folders = platform::paths::applicationSupportDirectories();
+    if (folders.empty()) {
+        return std::nullopt;
+    }
+    std::string path = platform::paths::appendPathComponent(folders.front(), folderName);
+    if (!platform::fs::exists(path)) {
+        // Failing here is not an error of its own: whoever uses the path finds nothing there.
+        platform::fs::createDirectory(path);
+    }
+    return path;
+}
+
+std::optional<plist::Value> TQZAppTool::getPlistValue(const std::string& key,
+                                                      const std::string& fileName) {
+    auto path = Bundle::main().pathForResource(fileName, "plist");
+    if (!path) {
+        return std::nullopt;
+    }
+    auto table = plist::readDictionary(*path);
+    if (!table) {
+        return std::nullopt;
+    }
+    auto found = table->find(key);
+    if (found == table->end()) {
+        return std::nullopt;
+    }
+    return found->second;
+}
+
+std::optional<plist::Value> TQZAppTool::getConfig(const std::string& key) {
+    return getPlistValue(key, "Config");
+}
+
+void TQZAppTool::setConfig(const std::string& key, const std::optional<plist::Value>& value) {
+    auto path = Bundle::main().pathForResource("Config", "plist");
+    if (!path) {
+        return;
+    }
+    auto table = plist::readDictionary(*path);
+    if (!table) {
+        return;
+    }
+    if (value) {
+        (*table)[key] = *value;
+    } else {
+        table->erase(key);
+    }
+    plist::writeXmlAtomically(*path, *table);
+}

@@ -1,0 +1,28 @@
+#pragma once
+
+#include "platform/plist/PlistValue.h"
+
+#include <optional>
+#include <string>
+
+// Where the running program's things lie: its bundle and the user's application data folder.
+// Nothing is kept between calls; every path is worked out afresh.
+class TQZAppTool {
+public:
+    TQZAppTool() = delete;
+
+    // The main bundle's resources folder, ending in one "/".
+    static std::string getResPath();
+    // The main bundle's own folder, ending in one "/".
+    static std::string getAppPath();
+    // The named folder in the user's application data folder, created when missing (its parent
+    // is not). nullopt when the user has no such folder at all.
+    static std::optional<std::string> applicationSupportFolder(const std::string& folderName);
+
+    static std::optional<platform::plist::Value> getPlistValue(const std::string& key,
+                                                               const std::string& fileName);
+    static std::optional<platform::plist::Value> getConfig(const std::string& key);
+    // nullopt removes the key. Does nothing when the bundle has no readable Config.plist.
+    static void setConfig(const std::string& key,
+                          const std::optional<platform::plist::Value>& value);
+};

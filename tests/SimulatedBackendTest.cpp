@@ -1,0 +1,105 @@
+#include "platform/audio/AudioObject.h"
+
+#include "tests/support/SimulatedAudio.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <thread>
+
+using namespace platform::audio;
+using sonvela::test::SimulatedAudio;
+
+namespace {
+
+struct Calls {
+    std::atomic<int> count{0};
+    std::atomic<bool> onCallerThread{false};
+    std::thread::id caller = std::this_thread::get_id();
+};
+
+OSStatus countCall(AudioObjectID, std::uint32_t, const AudioObjectPropertyAddress*, void* data) {
+    auto* calls = static_cast<Calls*>(data);
+    calls->count++;
+    if (std::this_thread::get_id() == calls->caller) {
+        calls->onCallerThread = true;
+    }
+    // A listener may call back into the layer without deadlocking it.
+    std::uint32_t device = 0, size = 4;
+    AudioObjectPropertyAddress address{kAudioHardwarePropertyDefaultOutputDevice,
+                                       kAudioObjectPropertyScopeGlobal, 0};
+    getPropertyData(kAudioObjectSystemObject, &address, 0, nullptr, &size, &device);
+    return 0;
+}
+
+const AudioObjectPropertyAddress kEverything{kAudioObjectPropertySelectorWildcard,
+                                             kAudioObjectPropertyScopeWildcard,
+                                             kAudioObjectPropertyElementWildcard};
+
+TEST(AudioListeners, CalledOnTheNotificationThreadForOutputChangesOnly) {
+    SimulatedAudio audio;
+    Calls calls;
+    ASSERT_EQ(addPropertyListener(kAudioObjectSystemObject, &kEverything, countCall, &calls), 0);
+    AudioDeviceID a = audio.output("ispk", 0.5f);
+    AudioDeviceID b = audio.output("hdpn", 0.5f);
+    audio.backend->setDataSource(b, fourCharCode("hdst"));
+    audio.backend->setDefaultDevice(a);
+    audio.backend->waitUntilIdle();
+    EXPECT_EQ(calls.count, 4);
+
+    // Volume and mute writes notify nobody, or a restore would start another restore.
+    std::uint32_t one = 1;
+    AudioObjectPropertyAddress mute{kAudioDevicePropertyMute, kAudioDevicePropertyScopeOutput, 0};
+    ASSERT_EQ(setPropertyData(a, &mute, 0, nullptr, 4, &one), 0);
+    audio.backend->waitUntilIdle();
+    EXPECT_EQ(calls.count, 4);
+    EXPECT_FALSE(calls.onCallerThread);
+
+    ASSERT_EQ(removePropertyListener(kAudioObjectSystemObject, &kEverything, countCall, &calls), 0);
+    audio.backend->notify();
+    audio.backend->waitUntilIdle();
+    EXPECT_EQ(calls.count, 4);
+    EXPECT_NE(removePropertyListener(kAudioObjectSystemObject, &kEverything, countCall, &calls), 0);
+}
+
+TEST(AudioListeners, AddressesMatchWithWildcards) {
+    SimulatedAudio audio;
+    Calls defaultOnly, dataSourceOnly;
+    AudioObjectPropertyAddress dOut{kAudioHardwarePropertyDefaultOutputDevice,
+                                    kAudioObjectPropertyScopeWildcard,
+                                    kAudioObjectPropertyElementWildcard};
+    AudioObjectPropertyAddress ssrc{kAudioDevicePropertyDataSource,
+                                    kAudioDevicePropertyScopeOutput, 0};
+    addPropertyListener(kAudioObjectSystemObject, &dOut, countCall, &defaultOnly);
+    addPropertyListener(kAudioObjectSystemObject, &ssrc, countCall, &dataSourceOnly);
+    AudioDeviceID id = audio.output("hdpn", 0.5f);
+    audio.backend->setDataSource(id, fourCharCode("hdmi"));
+    audio.backend->waitUntilIdle();
+    EXPECT_EQ(defaultOnly.count, 1);
+    EXPECT_EQ(dataSourceOnly.count, 1);
+}
+
+TEST(AudioCalls, RejectWrongSizesQualifiersAndObjects) {
+    SimulatedAudio audio;
+    AudioDeviceID id = audio.output("hdpn", 0.5f);
+    AudioObjectPropertyAddress volume{kAudioHardwareServiceDeviceProperty_VirtualMasterVolume,
+                                      kAudioDevicePropertyScopeOutput, 0};
+    float value = 0;
+    std::uint32_t size = 8;
+    EXPECT_EQ(getPropertyData(id, &volume, 0, nullptr, &size, &value),
+              kAudioHardwareBadPropertySizeError);
+    size = 4;
+    EXPECT_NE(getPropertyData(id, &volume, 4, &value, &size, &value), 0);
+    EXPECT_NE(getPropertyData(id, nullptr, 0, nullptr, &size, &value), 0);
+    EXPECT_EQ(getPropertyData(999, &volume, 0, nullptr, &size, &value),
+              kAudioHardwareBadObjectError);
+    EXPECT_NE(setPropertyData(id, &volume, 0, nullptr, 2, &value), 0);
+    EXPECT_NE(addPropertyListener(kAudioObjectSystemObject, &volume, nullptr, nullptr), 0);
+
+    audio.backend->setDefaultDevice(kAudioObjectUnknown);
+    AudioObjectPropertyAddress dOut{kAudioHardwarePropertyDefaultOutputDevice,
+                                    kAudioObjectPropertyScopeGlobal, 0};
+    EXPECT_NE(getPropertyData(kAudioObjectSystemObject, &dOut, 0, nullptr, &size, &value), 0);
+}
+
+} // namespace

@@ -1,0 +1,69 @@
+#include "tests/support/TempHome.h"
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+namespace sonvela::test {
+
+namespace {
+const char* const kVariables[] = {"HOME", "XDG_CONFIG_HOME", "XDG_RUNTIME_DIR", "PULSE_SERVER"};
+}
+
+TempHome::TempHome() {
+    std::string pattern = std::filesystem::temp_directory_path().string() + "/sonvela-test-XXXXXX";
+    if (mkdtemp(pattern.data()) == nullptr) {
+        throw std::runtime_error("mkdtemp failed");
+    }
+    path_ = pattern;
+    std::filesystem::create_directories(configHome());
+    std::filesystem::create_directories(path_ + "/run");
+    std::filesystem::permissions(path_ + "/run", std::filesystem::perms::owner_all);
+    for (const char* name : kVariables) {
+        const char* value = std::getenv(name);
+        saved_.push_back({name, value != nullptr, value ? value : ""});
+    }
+    setenv("HOME", path_.c_str(), 1);
+    setenv("XDG_CONFIG_HOME", configHome().c_str(), 1);
+    setenv("XDG_RUNTIME_DIR", (path_ + "/run").c_str(), 1);
+    setenv("PULSE_SERVER", ("unix:" + path_ + "/run/no-server").c_str(), 1);
+}
+
+TempHome::~TempHome() {
+    for (const Saved& s : saved_) {
+        if (s.wasSet) {
+            setenv(s.name.c_str(), s.value.c_str(), 1);
+        } else {
+            unsetenv(s.name.c_str());
+        }
+    }
+    std::error_code ignored;
+    std::filesystem::remove_all(path_, ignored);
+}
+
+std::string readAll(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream out;
+    out << in.rdbuf();
+    return out.str();
+}
+
+void writeAll(const std::string& path, const std::string& bytes) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << bytes;
+}
+
+void makeDirs(const std::string& path) { std::filesystem::create_directories(path); }
+
+std::vector<std::string> listDir(const std::string& path) {
+    std::vector<std::string> names;
+    std::error_code ec;
+    for (const auto& entry : std::filesystem::directory_iterator(path, ec)) {
+        names.push_back(entry.path().filename().string());
+    }
+    return names;
+}
+
+} // namespace sonvela::test

@@ -1,0 +1,38 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace sonvela::test {
+
+// A fresh temporary folder that stands in for the user's home for one test: HOME,
+// XDG_CONFIG_HOME, XDG_RUNTIME_DIR and PULSE_SERVER point into it while the object lives,
+// so no test ever touches the real user's files or sound server.
+class TempHome {
+public:
+    TempHome();
+    ~TempHome();
+    TempHome(const TempHome&) = delete;
+    TempHome& operator=(const TempHome&) = delete;
+
+    const std::string& path() const { return path_; }
+    std::string configHome() const { return path_ + "/.config"; }
+    std::string configPlist() const { return configHome() + "/Sonvela/config.plist"; }
+
+private:
+    struct Saved {
+        std::string name;
+        bool wasSet;
+        std::string value;
+    };
+    std::string path_;
+    std::vector<Saved> saved_;
+};
+
+// Small file helpers for tests.
+std::string readAll(const std::string& path);
+void writeAll(const std::string& path, const std::string& bytes);
+void makeDirs(const std::string& path);
+std::vector<std::string> listDir(const std::string& path);
+
+} // namespace sonvela::test
