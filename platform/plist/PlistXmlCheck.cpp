@@ -1,0 +1,163 @@
+#include "platform/plist/PlistFile.h"
+#include "platform/plist/PlistInputCheck.h"
+
+#include <cstdint>
+
+namespace platform::plist::detail {
+
+namespace {
+
+constexpr std::size_t npos = std::string_view::npos;
+
+// Finds token from pos; with quotes, text between double quotes is passed over as libplist does
+// inside tags, processing instructions and the document type.
+std::size_t findToken(std::string_view x, std::size_t pos, std::string_view token, bool quotes) {
+    while (pos < x.size()) {
+        if (x.substr(pos).starts_with(token)) {
+            return pos;
+        }
+        if (quotes && x[pos] == '"') {
+            pos = x.find('"', pos + 1);
+            if (pos == npos) {
+                return npos;
+            }
+        }
+        ++pos;
+    }
+    return npos;
+}
+
+std::size_t findAnyOf(std::string_view x, std::size_t pos, std::string_view chars) {
+    while (pos < x.size() && chars.find(x[pos]) == npos) {
+        if (x[pos] == '"') {
+            pos = x.find('"', pos + 1);
+            if (pos == npos) {
+                return npos;
+            }
+        }
+        ++pos;
+    }
+    return pos < x.size() ? pos : npos;
+}
+
+std::size_t skipDoctype(std::string_view x, std::size_t at) {
+    std::size_t pos = findAnyOf(x, at + 9, "[>");
+    if (pos == npos || x[pos] == '>') {
+        return pos == npos ? npos : pos + 1;
+    }
+    pos = findToken(x, pos, "]>", true);
+    return pos == npos ? npos : pos + 2;
+}
+
+// Where the comment, CDATA section, processing instruction or document type starting at `at`
+// ends; npos when it never ends or is some other kind that libplist refuses.
+std::size_t skipDeclaration(std::string_view x, std::size_t at) {
+    std::string_view rest = x.substr(at + 1);
+    std::size_t end = npos;
+    if (rest.starts_with("!--")) {
+        end = x.find("-->", at + 4);
+        return end == npos ? npos : end + 3;
+    }
+    if (rest.starts_with("![CDATA[")) {
+        end = x.find("]]>", at + 9);
+        return end == npos ? npos : end + 3;
+    }
+    if (rest.starts_with("?")) {
+        end = findToken(x, at + 1, "?>", true);
+        return end == npos ? npos : end + 2;
+    }
+    if (rest.starts_with("!DOCTYPE")) {
+        return skipDoctype(x, at);
+    }
+    return npos;
+}
+
+// Follows tag nesting from each '<' the way libplist's reader finds them.
+class NestingScan {
+public:
+    explicit NestingScan(std::string_view x) : x_(x) {}
+
+    bool run() {
+        std::size_t pos = 0;
+        while ((pos = x_.find('<', pos)) != npos) {
+            bool declaration = pos + 1 < x_.size() && (x_[pos + 1] == '!' || x_[pos + 1] == '?');
+            pos = declaration ? skipDeclaration(x_, pos) : tag(pos);
+            if (pos == npos) {
+                return false;
+            }
+        }
+        return true;
+    }
+
+private:
+    std::size_t tag(std::size_t at) {
+        std::size_t nameEnd = x_.find_first_of(" \r\n\t<>", at + 1);
+        if (nameEnd == npos) {
+            return npos;
+        }
+        std::size_t close = x_[nameEnd] == '>' ? nameEnd : findAnyOf(x_, nameEnd, "<>");
+        if (close == npos || x_[close] != '>') {
+            return npos;
+        }
+        std::string_view name = x_.substr(at + 1, nameEnd - at - 1);
+        bool empty = x_[close - 1] == '/';
+        if (name == "/dict" || name == "/array") {
+            depth_ = depth_ > 0 ? depth_ - 1 : 0;
+        } else if ((name == "dict" || name == "array") && !empty && ++depth_ > kMaxDepth) {
+            return npos;
+        }
+        return close + 1;
+    }
+
+    std::string_view x_;
+    int depth_ = 0;
+};
+
+// Length of the UTF-8 sequence at s[i] if it encodes a character XML allows, else 0.
+std::size_t utf8Length(std::string_view s, std::size_t i) {
+    auto lead = static_cast<std::uint8_t>(s[i]);
+    std::size_t length = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 0;
+    if (length == 0 || lead > 0xF4 || i + length > s.size()) {
+        return 0;
+    }
+    std::uint32_t code = lead & (0x3F >> (length - 1));
+    for (std::size_t k = 1; k < length; ++k) {
+        auto next = static_cast<std::uint8_t>(s[i + k]);
+        if ((next & 0xC0) != 0x80) {
+            return 0;
+        }
+        code = (code << 6) | (next & 0x3F);
+    }
+    static constexpr std::uint32_t kSmallest[] = {0, 0, 0x80, 0x800, 0x10000};
+    bool surrogate = code >= 0xD800 && code <= 0xDFFF;
+    bool ok = code >= kSmallest[length] && code <= 0x10FFFF && !surrogate && code != 0xFFFE &&
+              code != 0xFFFF;
+    return ok ? length : 0;
+}
+
+} // namespace
+
+bool isSafeXml(std::string_view bytes) {
+    return bytes.find('\0') == npos && NestingScan(bytes).run();
+}
+
+bool isXmlText(std::string_view text) {
+    for (std::size_t i = 0; i < text.size();) {
+        auto c = static_cast<std::uint8_t>(text[i]);
+        if (c >= 0x80) {
+            std::size_t length = utf8Length(text, i);
+            if (length == 0) {
+                return false;
+            }
+            i += length;
+            continue;
+        }
+        if (c < 0x20 && c != '\t' && c != '\n' && c != '\r') {
+            return false;
+        }
+        ++i;
+    }
+    return true;
+}
+
+} // namespace platform::plist::detail
