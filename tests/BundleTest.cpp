@@ -45,10 +45,8 @@ TEST_F(BundleFiles, StringsTablesFallBackToTheKey) {
         const char* table;
         const char* expected;
     } cases[] = {
-        {"hdpn", "", "AudioDeviceName", "Headphones"},
-        {"hdmi", "", "AudioDeviceName", "hdmi"},
-        {"hdmi", "TV", "AudioDeviceName", "TV"},
-        {"hdpn", "", "NoSuchTable", "hdpn"},
+        {"hdpn", "", "AudioDeviceName", "Headphones"}, {"hdmi", "", "AudioDeviceName", "hdmi"},
+        {"hdmi", "TV", "AudioDeviceName", "TV"},       {"hdpn", "", "NoSuchTable", "hdpn"},
         {"Sonvela", "", "", "Sonvela Settings"},
     };
     for (const auto& c : cases) {

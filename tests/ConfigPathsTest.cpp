@@ -90,10 +90,10 @@ TEST_F(ConfigPaths, TwoProcessesRacingTheFirstCopyLeaveOneWholeTable) {
 
 TEST_F(ConfigPaths, StoringAVolumeKeepsEveryOtherEntry) {
     sonvela::test::makeDirs(home.configHome() + "/Sonvela");
-    plist::Dictionary table{{"hdpn", plist::Value(0.2)},
-                            {"custom", plist::Value(plist::Array{plist::Value("kept"),
-                                                                 plist::Value(plist::Date{42})})},
-                            {"blob", plist::Value(plist::Data{{0, 1, 2}})}};
+    plist::Dictionary table{
+        {"hdpn", plist::Value(0.2)},
+        {"custom", plist::Value(plist::Array{plist::Value("kept"), plist::Value(plist::Date{42})})},
+        {"blob", plist::Value(plist::Data{{0, 1, 2}})}};
     ASSERT_TRUE(plist::writeXmlAtomically(home.configPlist(), table));
 
     struct {
@@ -131,8 +131,8 @@ TEST_F(ConfigPaths, BundleConfigIsReadAndChangedInPlace) {
     TQZAppTool::setConfig("a", plist::Value(1));
     EXPECT_FALSE(fs::exists(config));
 
-    ASSERT_TRUE(plist::writeXmlAtomically(config, plist::Dictionary{{"a", plist::Value(1)},
-                                                                    {"b", plist::Value("x")}}));
+    ASSERT_TRUE(plist::writeXmlAtomically(
+        config, plist::Dictionary{{"a", plist::Value(1)}, {"b", plist::Value("x")}}));
     EXPECT_EQ(TQZAppTool::getConfig("b"), plist::Value("x"));
     EXPECT_EQ(TQZAppTool::getPlistValue("hdmi", "DefaultConfig"), plist::Value(0.75));
     TQZAppTool::setConfig("a", std::nullopt);

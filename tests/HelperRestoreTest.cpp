@@ -21,7 +21,9 @@ std::string plistWith(const std::string& body) {
            "\n</plist>\n";
 }
 
-std::string tableWith(const std::string& entries) { return plistWith("<dict>" + entries + "</dict>"); }
+std::string tableWith(const std::string& entries) {
+    return plistWith("<dict>" + entries + "</dict>");
+}
 
 // A helper bundle of our own with the shipped default table, and a temporary home.
 class Restore : public testing::Test {
@@ -64,7 +66,9 @@ struct Case {
     const char* logged;
 };
 
-void PrintTo(const Case& c, std::ostream* os) { *os << c.name; }
+void PrintTo(const Case& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class RestoreCases : public Restore, public testing::WithParamInterface<Case> {};
 
@@ -107,8 +111,8 @@ INSTANTIATE_TEST_SUITE_P(
              false, "hdpn, volume: 1000000015047466219876688855040.000000"},
         Case{"WholeNumber", "hdpn", 0.2f, false, tableWith(kStored + "<integer>1</integer>"), 1.0f,
              false, "volume: 1.000000"},
-        Case{"NumericText", "hdpn", 0.2f, false, tableWith(kStored + "<string>0.6</string>"),
-             0.6f, false, "volume: 0.600000"},
+        Case{"NumericText", "hdpn", 0.2f, false, tableWith(kStored + "<string>0.6</string>"), 0.6f,
+             false, "volume: 0.600000"},
         Case{"ZeroStaysMuted", "hdpn", 0.2f, false, tableWith(kStored + "<real>0</real>"), 0.2f,
              true, "volume: 0.000000"},
         Case{"NegativeStaysMuted", "hdpn", 0.2f, false, tableWith(kStored + "<real>-0.3</real>"),
@@ -122,8 +126,8 @@ INSTANTIATE_TEST_SUITE_P(
         Case{"NoEntryStaysMuted", "hdmi", 0.2f, false, tableWith(kStored + "<real>0.5</real>"),
              0.2f, true, "output type: hdmi, volume: 0.000000"},
         Case{"EmptyFile", "hdpn", 0.2f, false, "", 0.2f, true, "volume: 0.000000"},
-        Case{"Truncated", "hdpn", 0.2f, false, tableWith(kStored + "<real>0.5</real>").substr(0, 90),
-             0.2f, true, "volume: 0.000000"},
+        Case{"Truncated", "hdpn", 0.2f, false,
+             tableWith(kStored + "<real>0.5</real>").substr(0, 90), 0.2f, true, "volume: 0.000000"},
         Case{"Garbage", "hdpn", 0.2f, false, "bplist00\xff\xfe\x01garbage", 0.2f, true,
              "volume: 0.000000"},
         Case{"RootNotADictionary", "hdpn", 0.2f, false, plistWith("<array><real>1</real></array>"),
@@ -155,8 +159,8 @@ TEST_F(Restore, UnusableTablePathsAreLeftAloneAndKeepTheOutputMuted) {
         } else if (kind == "dangling symlink") {
             fs::create_symlink(home.path() + "/nowhere", home.configPlist());
         } else if (kind == "10 MB") {
-            writeTable(tableWith("<key>hdpn</key><real>0.5</real>" +
-                                 std::string(10 * 1024 * 1024, ' ')));
+            writeTable(
+                tableWith("<key>hdpn</key><real>0.5</real>" + std::string(10 * 1024 * 1024, ' ')));
         } else {
             std::string deep;
             for (int i = 0; i < 100000; ++i) {

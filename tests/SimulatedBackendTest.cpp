@@ -68,8 +68,8 @@ TEST(AudioListeners, AddressesMatchWithWildcards) {
     AudioObjectPropertyAddress dOut{kAudioHardwarePropertyDefaultOutputDevice,
                                     kAudioObjectPropertyScopeWildcard,
                                     kAudioObjectPropertyElementWildcard};
-    AudioObjectPropertyAddress ssrc{kAudioDevicePropertyDataSource,
-                                    kAudioDevicePropertyScopeOutput, 0};
+    AudioObjectPropertyAddress ssrc{kAudioDevicePropertyDataSource, kAudioDevicePropertyScopeOutput,
+                                    0};
     addPropertyListener(kAudioObjectSystemObject, &dOut, countCall, &defaultOnly);
     addPropertyListener(kAudioObjectSystemObject, &ssrc, countCall, &dataSourceOnly);
     AudioDeviceID id = audio.output("hdpn", 0.5f);

@@ -15,7 +15,9 @@ using sonvela::test::SimulatedAudio;
 
 namespace {
 
-SoundController& controller() { return *SoundController::getInstance(); }
+SoundController& controller() {
+    return *SoundController::getInstance();
+}
 
 const float kNearestToThreshold = 0.001f; // the float nearest 0.001 lies just above it
 const float kBelowThreshold = std::nextafter(0.001f, 0.0f);
@@ -31,7 +33,9 @@ struct SetCase {
     bool mutedAfter;
 };
 
-void PrintTo(const SetCase& c, std::ostream* os) { *os << c.name; }
+void PrintTo(const SetCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class SetHardwareVolume : public testing::TestWithParam<SetCase> {};
 
@@ -87,8 +91,8 @@ TEST(SoundController, RejectedMuteAlertsOncePerCallAndKeepsVolume) {
     controller().setHardwareVolume(0.0f);
     controller().setHardwareVolume(-1.0f);
 
-    EXPECT_EQ(audio.alerts, (std::vector<std::string>{"Unable to mute device.",
-                                                      "Unable to mute device."}));
+    EXPECT_EQ(audio.alerts,
+              (std::vector<std::string>{"Unable to mute device.", "Unable to mute device."}));
     EXPECT_FLOAT_EQ(audio.backend->device(id)->volume, 0.3f);
     // The plain mute and toggle report nothing.
     controller().muteHardwareVolume();
@@ -197,8 +201,8 @@ TEST(SoundController, ThreadsRacingTheFirstSharedInstanceGetOne) {
     std::vector<SoundController*> seen(16);
     for (std::size_t i = 0; i < seen.size(); ++i) {
         threads.emplace_back([&seen, i] {
-            seen[i] = i % 2 ? SoundController::sharedSoundController()
-                            : SoundController::getInstance();
+            seen[i] =
+                i % 2 ? SoundController::sharedSoundController() : SoundController::getInstance();
         });
     }
     for (auto& t : threads) {
