@@ -1,9 +1,13 @@
 #include "helper/Sonvela_HelperAppDelegate.h"
+#include "platform/process/InstanceLock.h"
 
 #include <csignal>
 #include <unistd.h>
 
 int main() {
+    if (!platform::process::claimSingleInstance()) {
+        return 0;
+    }
     // Blocked before any thread starts, so only the wait below ever takes these signals.
     sigset_t stopSignals;
     sigemptyset(&stopSignals);

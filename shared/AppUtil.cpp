@@ -1,7 +1,67 @@
 #include "shared/AppUtil.h"
 
 #include "platform/bundle/Bundle.h"
+#include "platform/process/ApplicationLauncher.h"
+#include "platform/process/ProgramRunner.h"
+#include "shared/LoginItemAPI.h"
 #include "shared/TQZAppTool.h"
+
+namespace {
+
+// Text as a UTF-8 decoder accepts it: no stray or missing continuation bytes, no overlong
+// forms, no surrogates, nothing above U+10FFFF.
+bool isUtf8(const std::string& text) {
+    std::size_t i = 0;
+    while (i < text.size()) {
+        auto lead = static_cast<unsigned char>(text[i]);
+        if (lead < 0x80) {
+            ++i;
+            continue;
+        }
+        std::size_t length = (lead & 0xE0) == 0xC0   ? 2
+                             : (lead & 0xF0) == 0xE0 ? 3
+                             : (lead & 0xF8) == 0xF0 ? 4
+                                                     : 0;
+        if (length == 0 || i + length > text.size()) {
+            return false;
+        }
+        char32_t code = lead & (0x7F >> length);
+        for (std::size_t k = 1; k < length; ++k) {
+            auto next = static_cast<unsigned char>(text[i + k]);
+            if ((next & 0xC0) != 0x80) {
+                return false;
+            }
+            code = (code << 6) | (next & 0x3F);
+        }
+        const char32_t smallest[] = {0, 0, 0x80, 0x800, 0x10000};
+        if (code < smallest[length] || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) {
+            return false;
+        }
+        i += length;
+    }
+    return true;
+}
+
+std::vector<std::string> cutAtLineEnds(const std::string& text) {
+    std::vector<std::string> pieces;
+    std::size_t start = 0;
+    for (std::size_t end = text.find('\n'); end != std::string::npos;
+         end = text.find('\n', start)) {
+        pieces.push_back(text.substr(start, end - start));
+        start = end + 1;
+    }
+    pieces.push_back(text.substr(start));
+    return pieces;
+}
+
+// Only a plain process id goes to /bin/kill: "0" would stop our own process group, and "-1"
+// or any other leading "-" would be read as an option or stop every process we may signal.
+bool isProcessId(const std::string& text) {
+    return !text.empty() && text.size() <= 10 && text.front() != '0' &&
+           text.find_first_not_of("0123456789") == std::string::npos;
+}
+
+} // namespace
 
 std::optional<std::string> AppUtil::getDefaultConfigFilePath() {
     return platform::bundle::Bundle::main().pathForResource("DefaultConfig", "plist");
@@ -14,4 +74,52 @@ std::optional<std::string> AppUtil::getUserConfigFilePath() {
         return std::nullopt;
     }
     return *folder + "/config.plist";
+}
+
+void AppUtil::launchApplication(const std::string& path) {
+    platform::process::launchApplication(path);
+}
+
+std::vector<std::string> AppUtil::getApplicationPidsByName(const std::string& name) {
+    std::string script = TQZAppTool::getResPath() + "getApplicationPid.sh";
+    std::optional<std::string> output = platform::process::runProgram("/bin/sh", {script, name});
+    if (!output || output->empty() || !isUtf8(*output)) {
+        return {};
+    }
+    return cutAtLineEnds(*output);
+}
+
+std::string AppUtil::getApplicationPidByName(const std::string& name) {
+    std::vector<std::string> pids = getApplicationPidsByName(name);
+    return pids.empty() ? std::string() : pids.front();
+}
+
+bool AppUtil::applicationIsRunning(const std::string& name) {
+    return !getApplicationPidsByName(name).empty();
+}
+
+void AppUtil::killApplicationByName(const std::string& name) {
+    std::string pid = getApplicationPidByName(name);
+    if (!isProcessId(pid)) {
+        return;
+    }
+    platform::process::runProgram("/bin/kill", {pid});
+}
+
+std::int32_t AppUtil::getLoginItemIndexByApplicationName(const std::string& name) {
+    auto user = platform::prefs::kCFPreferencesCurrentUser;
+    std::int32_t count = GetCountOfLoginItems(user);
+    for (std::int32_t index = 0; index < count; ++index) {
+        // Copied at once: the next call overwrites the buffer. An entry without a name matches
+        // nothing.
+        const char* text = ReturnLoginItemPropertyAtIndex(user, kLoginItemExecutableName, index);
+        if (text != nullptr && name == text) {
+            return index;
+        }
+    }
+    return -1;
+}
+
+bool AppUtil::applicationIsLoginItem(const std::string& name) {
+    return getLoginItemIndexByApplicationName(name) >= 0;
 }
