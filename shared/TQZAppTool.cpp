@@ -62,3 +62,12 @@ void TQZAppTool::setConfig(const std::string& key, const std::optional<plist::Va
     }
     plist::writeXmlAtomically(*path, *table);
 }
+
+void TQZAppTool::closeSheet(platform::window::Window& window) {
+    platform::window::Sheet* sheet = window.attachedSheet();
+    if (sheet == nullptr) {
+        return;
+    }
+    sheet->end(23);
+    sheet->close();
+}

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/plist/PlistValue.h"
+#include "platform/window/Window.h"
 
 #include <optional>
 #include <string>
@@ -25,4 +26,6 @@ public:
     // nullopt removes the key. Does nothing when the bundle has no readable Config.plist.
     static void setConfig(const std::string& key,
                           const std::optional<platform::plist::Value>& value);
+    // Ends the sheet shown on the window with the code 23, then closes it; nothing without one.
+    static void closeSheet(platform::window::Window& window);
 };

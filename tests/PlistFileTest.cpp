@@ -260,13 +260,14 @@ TEST(PlistFile, WeReadWhatPythonWritesAsXmlAndBinary) {
 
 TEST(PlistValue, FloatValueReadsNumbersBooleansAndLeadingText) {
     const std::pair<Value, float> numbers[] = {
-        {1, 1.0f},         {0.75, 0.75f},     {true, 1.0f},  {false, 0.0f}, {"0.5", 0.5f},
-        {" 0.25x", 0.25f}, {"-2e1z", -20.0f}, {"abc", 0.0f}, {"", 0.0f},    {1e300, HUGE_VALF}};
+        {1, 1.0f},         {0.75, 0.75f},     {true, 1.0f}, {false, 0.0f},
+        {"0.5", 0.5f},     {" 0.25x", 0.25f}, {"-2e1z", -20.0f}, {1e300, HUGE_VALF}};
     for (const auto& [value, expected] : numbers) {
         EXPECT_EQ(value.floatValue(), expected);
     }
-    EXPECT_FALSE(Value(Array{}).floatValue());
-    EXPECT_FALSE(Value(Data{}).floatValue());
+    for (const Value& none : {Value("abc"), Value(""), Value("-"), Value(Array{}), Value(Data{})}) {
+        EXPECT_FALSE(none.floatValue());
+    }
 }
 
 TEST(PlistFile, RandomlyDamagedInputNeverTakesTheProgramDown) {

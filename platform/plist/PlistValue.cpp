@@ -55,10 +55,10 @@ std::size_t numberLength(std::string_view s) {
     return i;
 }
 
-float leadingNumber(std::string_view s) {
+std::optional<float> leadingNumber(std::string_view s) {
     std::size_t start = s.find_first_not_of(" \t\n\r\f\v");
     if (start == std::string_view::npos) {
-        return 0;
+        return std::nullopt;
     }
     s.remove_prefix(start);
     bool negative = s.front() == '-';
@@ -67,7 +67,7 @@ float leadingNumber(std::string_view s) {
     }
     std::string_view number = s.substr(0, numberLength(s));
     if (number.empty()) {
-        return 0;
+        return std::nullopt;
     }
     float value = 0;
     auto [end, error] = std::from_chars(number.data(), number.data() + number.size(), value);

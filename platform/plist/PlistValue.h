@@ -57,9 +57,8 @@ public:
     template <typename T> const T* get() const { return std::get_if<T>(&storage_); }
     template <typename T> T* get() { return std::get_if<T>(&storage_); }
 
-    // The value as a single-precision number, the way a number object's floatValue reads it:
-    // numbers and booleans as themselves, text by its leading number ("0.5abc" → 0.5, "x" → 0).
-    // Anything else has no number.
+    // The value as a single-precision number: numbers and booleans as themselves, text by its
+    // leading number ("0.5abc" → 0.5). Text without one ("x", "") and anything else has none.
     std::optional<float> floatValue() const;
 
     bool operator==(const Value&) const = default;

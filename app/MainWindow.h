@@ -1,0 +1,37 @@
+#pragma once
+
+#include "app/ConfigModel.h"
+
+#include <QWidget>
+#include <functional>
+#include <memory>
+
+namespace Ui {
+class MainWindow;
+}
+
+// The window: shows the model and writes the user's changes into it. Values that come from the
+// model are shown with the controls' signals blocked, so they never come back as user changes.
+class MainWindow : public QWidget {
+    Q_OBJECT
+
+public:
+    explicit MainWindow(QWidget* parent = nullptr);
+    ~MainWindow() override;
+
+    void bind(ConfigModel* model);
+    // Asked before the window closes; closing is refused when it answers false.
+    void setShouldClose(std::function<bool()> shouldClose) { shouldClose_ = std::move(shouldClose); }
+
+    Ui::MainWindow& ui() { return *ui_; }
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void showValue(const QString& key, const QVariant& value);
+
+    std::unique_ptr<Ui::MainWindow> ui_;
+    ConfigModel* model_ = nullptr;
+    std::function<bool()> shouldClose_;
+};

@@ -1,0 +1,202 @@
+#include "app/SonvelaAppDelegate.h"
+
+#include "platform/bundle/Bundle.h"
+#include "platform/log/Log.h"
+#include "shared/AppUtil.h"
+#include "shared/LoginItemAPI.h"
+#include "shared/SoundController.h"
+#include "shared/TQZAppTool.h"
+#include "shared/VolumeTable.h"
+
+#include <QIcon>
+#include <cmath>
+
+using namespace platform::audio;
+using platform::bundle::Bundle;
+
+namespace {
+
+constexpr AudioObjectPropertyAddress kEveryProperty{kAudioObjectPropertySelectorWildcard,
+                                                    kAudioObjectPropertyScopeWildcard,
+                                                    kAudioObjectPropertyElementWildcard};
+
+const char* const kHelperName = "Sonvela Helper";
+const char* const kHelperBundleName = "Sonvela Helper.app";
+
+std::string helperPath() { return TQZAppTool::getResPath() + kHelperBundleName; }
+
+QString fromUtf8(const std::string& text) {
+    return QString::fromUtf8(text.data(), qsizetype(text.size()));
+}
+
+QIcon iconFor(const std::string& outputType) {
+    const Bundle& bundle = Bundle::main();
+    std::string name = bundle.localizedString(outputType, "", "AudioDeviceIcon");
+    if (name == outputType) {
+        name = "sonvela.icns";
+    }
+    auto path = bundle.pathForResource(name, "");
+    return path ? QIcon(fromUtf8(*path)) : QIcon();
+}
+
+} // namespace
+
+SonvelaAppDelegate::SonvelaAppDelegate() {
+    connect(&configModel_, &ConfigModel::valueChanged, this,
+            [this](const QString& key) {
+                // Observing starts at the end of start-up; the model's earlier writes only show.
+                if (observing_) {
+                    observeValueForKeyPath(key);
+                }
+            });
+}
+
+bool SonvelaAppDelegate::isIgnored(const QString& outputType) {
+    return outputType == QLatin1String(VolumeTable::kIgnoredOutputType);
+}
+
+quint32 SonvelaAppDelegate::percentOf(float volume) {
+    float percent = volume * 100.0f;
+    if (!(percent > 0.0f)) {
+        return 0;
+    }
+    if (percent >= 4294967295.0f) {
+        return 0xFFFFFFFFu;
+    }
+    // A hundredth of a percent is below anything a user sets and above the rounding of a
+    // float or of the sound server's volume steps.
+    float whole = std::round(percent);
+    if (whole - percent > 0.0f && whole - percent < 0.01f) {
+        return quint32(whole);
+    }
+    return quint32(percent);
+}
+
+void SonvelaAppDelegate::awakeFromNib() {
+    if (window_) {
+        window_->setWindowTitle(fromUtf8(Bundle::main().localizedString("Sonvela", "", "")));
+    }
+}
+
+bool SonvelaAppDelegate::applicationShouldHandleReopen(bool hasVisibleWindows) {
+    if (hasVisibleWindows || !window_) {
+        return false;
+    }
+    window_->show();
+    window_->raise();
+    window_->activateWindow();
+    return true;
+}
+
+void SonvelaAppDelegate::applicationDidFinishLaunching() {
+    checkConfigFile();
+    checkHelperRunningStatus();
+    checkHelperLoginItemStatus();
+    registerListenerForAudioDevice();
+    checkAudioDeviceDataSource();
+    // The start-up refresh set the lock for a write nobody observed; left set, it would swallow
+    // the user's first change.
+    configModel_.setValueForKey(false, ConfigModel::kIsLocked);
+    observing_ = true;
+}
+
+void SonvelaAppDelegate::checkConfigFile() { VolumeTable::ensureUserTable(); }
+
+void SonvelaAppDelegate::checkHelperRunningStatus() {
+    if (!AppUtil::applicationIsRunning(kHelperName)) {
+        AppUtil::launchApplication(helperPath());
+    }
+    configModel_.setValueForKey(true, ConfigModel::kIsRunning);
+}
+
+void SonvelaAppDelegate::checkHelperLoginItemStatus() {
+    configModel_.setValueForKey(AppUtil::applicationIsLoginItem(kHelperBundleName),
+                                ConfigModel::kIsLoginItem);
+}
+
+void SonvelaAppDelegate::registerListenerForAudioDevice() {
+    if (addPropertyListener(kAudioObjectSystemObject, &kEveryProperty,
+                            audioObjectPropertyListenerProc, this) != kAudioHardwareNoError) {
+        platform::log::nslog("register listener error!");
+    }
+}
+
+void SonvelaAppDelegate::unregisterListenerForAudioDevice() {
+    if (removePropertyListener(kAudioObjectSystemObject, &kEveryProperty,
+                               audioObjectPropertyListenerProc, this) != kAudioHardwareNoError) {
+        platform::log::nslog("unregister listener error!");
+    }
+}
+
+void SonvelaAppDelegate::checkAudioDeviceDataSource() {
+    std::string type = SoundController::sharedSoundController()->getAudioDeviceDataSourceName();
+    configModel_.setValueForKey(fromUtf8(type), ConfigModel::kDeviceType);
+    configModel_.setValueForKey(fromUtf8(Bundle::main().localizedString(type, "", "AudioDeviceName")),
+                                ConfigModel::kDeviceName);
+    configModel_.setValueForKey(iconFor(type), ConfigModel::kDeviceIcon);
+
+    std::optional<float> stored;
+    if (!isIgnored(fromUtf8(type))) {
+        stored = VolumeTable::storedVolume(AppUtil::getUserConfigFilePath(), type);
+    }
+    float volume = stored ? *stored : SoundController::getInstance()->getHardwareVolume();
+    configModel_.setValueForKey(true, ConfigModel::kIsLocked);
+    configModel_.setValueForKey(QVariant::fromValue(percentOf(volume)), ConfigModel::kOutputVolume);
+}
+
+void SonvelaAppDelegate::observeValueForKeyPath(const QString& keyPath) {
+    if (keyPath == ConfigModel::kOutputVolume) {
+        outputVolumeChangedHandler();
+    } else if (keyPath == ConfigModel::kIsLoginItem) {
+        isLoginItemChangedHandler();
+    } else if (keyPath == ConfigModel::kIsRunning) {
+        isRunningChangedHandler();
+    }
+}
+
+void SonvelaAppDelegate::outputVolumeChangedHandler() {
+    if (configModel_.isLocked()) {
+        configModel_.setValueForKey(false, ConfigModel::kIsLocked);
+        return;
+    }
+    QString type = configModel_.deviceType();
+    float volume = float(double(configModel_.outputVolume()) / 100.0);
+    if (!isIgnored(type)) {
+        QByteArray key = type.toUtf8();
+        VolumeTable::storeVolume(AppUtil::getUserConfigFilePath(),
+                                 std::string(key.constData(), std::size_t(key.size())), volume);
+    }
+    SoundController::getInstance()->setHardwareVolume(volume);
+}
+
+void SonvelaAppDelegate::isRunningChangedHandler() {
+    if (configModel_.isRunning()) {
+        AppUtil::launchApplication(helperPath());
+    } else {
+        AppUtil::killApplicationByName(kHelperName);
+    }
+}
+
+void SonvelaAppDelegate::isLoginItemChangedHandler() {
+    if (configModel_.isLoginItem()) {
+        AddLoginItemWithPropertiesToUser(platform::prefs::kCFPreferencesCurrentUser,
+                                         helperPath().c_str(), 0);
+    } else {
+        int index = AppUtil::getLoginItemIndexByApplicationName(kHelperBundleName);
+        if (index >= 0) {
+            RemoveLoginItemAtIndex(platform::prefs::kCFPreferencesCurrentUser, index);
+        }
+    }
+    PrintOutAllLoginItems(platform::prefs::kCFPreferencesCurrentUser);
+    std::fflush(stdout);
+}
+
+OSStatus audioObjectPropertyListenerProc(AudioObjectID, std::uint32_t,
+                                         const AudioObjectPropertyAddress*, void* clientData) {
+    // The refresh touches the model and the widgets: it runs on the GUI thread, in order with
+    // the user's own changes.
+    auto* delegate = static_cast<SonvelaAppDelegate*>(clientData);
+    QMetaObject::invokeMethod(delegate, [delegate] { delegate->checkAudioDeviceDataSource(); },
+                              Qt::QueuedConnection);
+    return kAudioHardwareNoError;
+}

@@ -1,0 +1,55 @@
+#pragma once
+
+#include "app/ConfigModel.h"
+#include "platform/audio/AudioObject.h"
+
+#include <QObject>
+#include <QPointer>
+#include <QWidget>
+
+// The settings program's controller: fills the model from the sound system and carries the
+// user's changes out (store and apply a volume, start or stop the helper, log-in item).
+class SonvelaAppDelegate : public QObject {
+    Q_OBJECT
+
+public:
+    SonvelaAppDelegate();
+
+    static bool isIgnored(const QString& outputType);
+    // Whole percent of a volume fraction. Fractions that we stored for a whole percent come
+    // back a hair below it (0.53 is stored as 0.52999997); those show as the percent set.
+    static quint32 percentOf(float volume);
+
+    QWidget* window() const { return window_; }
+    void setWindow(QWidget* window) { window_ = window; }
+    ConfigModel* configModel() { return &configModel_; }
+
+    void awakeFromNib();
+    bool windowShouldClose() const { return true; }
+    bool applicationShouldTerminateAfterLastWindowClosed() const { return true; }
+    bool applicationShouldHandleReopen(bool hasVisibleWindows);
+    void applicationDidFinishLaunching();
+
+    void checkConfigFile();
+    void checkHelperRunningStatus();
+    void checkHelperLoginItemStatus();
+    void registerListenerForAudioDevice();
+    void unregisterListenerForAudioDevice();
+    void checkAudioDeviceDataSource();
+
+    void observeValueForKeyPath(const QString& keyPath);
+    void outputVolumeChangedHandler();
+    void isRunningChangedHandler();
+    void isLoginItemChangedHandler();
+
+private:
+    QPointer<QWidget> window_;
+    ConfigModel configModel_;
+    bool observing_ = false;
+};
+
+platform::audio::OSStatus
+audioObjectPropertyListenerProc(platform::audio::AudioObjectID objectID,
+                                std::uint32_t numberAddresses,
+                                const platform::audio::AudioObjectPropertyAddress* addresses,
+                                void* clientData);

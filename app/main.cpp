@@ -1,0 +1,16 @@
+#include "app/SettingsApplication.h"
+
+#include <QApplication>
+
+int main(int argc, char** argv) {
+    QApplication app(argc, argv);
+    app.setApplicationName(QStringLiteral("Sonvela"));
+    app.setDesktopFileName(QStringLiteral("org.sonvela.Sonvela"));
+
+    SettingsApplication settings;
+    if (!settings.claim()) {
+        return 0;
+    }
+    settings.start();
+    return app.exec();
+}
