@@ -141,7 +141,7 @@ void PulseBackend::onConnectionLost() {
     pending_ = 0;
     sinks_.clear();
     defaultSinkName_.clear();
-    announced_.reset();
+    seen_.reset();
     if (stopping_ || reconnectTimer_ != nullptr) {
         return;
     }
@@ -180,6 +180,7 @@ void PulseBackend::onEvent(pa_subscription_event_type_t type, std::uint32_t inde
     }
     if (kind == PA_SUBSCRIPTION_EVENT_REMOVE) {
         sinks_.erase(index);
+        noteOutput();
         forceAnnounce_ = true;
         announce();
         return;
@@ -214,6 +215,7 @@ void PulseBackend::serverInfoCallback(pa_context*, const pa_server_info* info, v
     auto* backend = static_cast<PulseBackend*>(self);
     if (info != nullptr) {
         backend->defaultSinkName_ = info->default_sink_name ? info->default_sink_name : "";
+        backend->noteOutput();
     }
     backend->pending_ = std::max(0, backend->pending_ - 1);
     backend->announce();
@@ -241,6 +243,18 @@ void PulseBackend::onSinkInfo(const pa_sink_info& info) {
     sink.volume = info.volume;
     sink.muted = info.mute != 0;
     sink.activePort = info.active_port && info.active_port->name ? info.active_port->name : "";
+    noteOutput();
+}
+
+void PulseBackend::noteOutput() {
+    // Listeners read the mirror whenever they run, so every output it shows counts, not only
+    // the one it settles on: after A, B and A again, the listener that was told of A may have
+    // acted on B, and A needs another notification.
+    auto now = currentOutput();
+    if (now != seen_) {
+        seen_ = now;
+        forceAnnounce_ = true;
+    }
 }
 
 std::optional<PulseBackend::Output> PulseBackend::currentOutput() const {
@@ -259,9 +273,8 @@ void PulseBackend::announce() {
     }
     std::optional<Output> now = currentOutput();
     // Without a default output there is nothing for a listener to act on.
-    bool notify = now && (forceAnnounce_ || now != announced_);
+    bool notify = now && forceAnnounce_;
     forceAnnounce_ = false;
-    announced_ = now;
     if (!firstAttemptDone_) {
         // The program's own start-up deals with the state it finds.
         firstAttemptDone_ = true;
@@ -369,6 +382,11 @@ OSStatus PulseBackend::writeDevice(AudioObjectID objectID, std::uint32_t selecto
             return kAudioHardwareIllegalOperationError;
         }
         pa_cvolume volume = pulse::scaledTo(current, fraction);
+        // Already so: the server would send nothing back either. A change made by another
+        // program that we have not heard of yet simply counts as coming after ours.
+        if (pa_cvolume_equal(&volume, &current)) {
+            return kAudioHardwareNoError;
+        }
         OSStatus status = waitFor(pa_context_set_sink_volume_by_index(
                                       context_.get(), index, &volume, successCallback, &reply),
                                   succeeded, "pa_context_set_sink_volume_by_index()");
@@ -379,6 +397,9 @@ OSStatus PulseBackend::writeDevice(AudioObjectID objectID, std::uint32_t selecto
         return status;
     }
     if (selector == kAudioDevicePropertyMute) {
+        if (found->second.muted == (value != 0)) {
+            return kAudioHardwareNoError;
+        }
         OSStatus status = waitFor(pa_context_set_sink_mute_by_index(context_.get(), index, value != 0,
                                                                     successCallback, &reply),
                                   succeeded, "pa_context_set_sink_mute_by_index()");

@@ -70,6 +70,7 @@ private:
     void startQuery(pa_operation* operation, const char* function);
     void queryServer();
     void querySink(std::uint32_t index);
+    void noteOutput();
     void announce();
     std::optional<Output> currentOutput() const;
     std::optional<std::uint32_t> defaultSinkForCaller() const;
@@ -92,7 +93,7 @@ private:
     bool forceAnnounce_ = false;
     std::string defaultSinkName_;
     std::map<std::uint32_t, Sink> sinks_;
-    std::optional<Output> announced_;
+    std::optional<Output> seen_; // the output the mirror showed last
 };
 
 } // namespace platform::audio

@@ -1,0 +1,131 @@
+#include "tests/support/ChildProcess.h"
+
+#include <cerrno>
+#include <csignal>
+#include <cstring>
+#include <fcntl.h>
+#include <spawn.h>
+#include <stdexcept>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+namespace sonvela::test {
+
+namespace {
+
+std::vector<char*> pointersTo(const std::vector<std::string>& strings) {
+    std::vector<char*> pointers;
+    for (const std::string& s : strings) {
+        pointers.push_back(const_cast<char*>(s.c_str()));
+    }
+    pointers.push_back(nullptr);
+    return pointers;
+}
+
+class SpawnSetup {
+public:
+    explicit SpawnSetup(const std::string& outputPath) {
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+        posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, outputPath.c_str(),
+                                         O_WRONLY | O_CREAT | O_APPEND, 0644);
+        posix_spawn_file_actions_adddup2(&actions, STDOUT_FILENO, STDERR_FILENO);
+        // The test runner's blocked or ignored signals must not reach the child.
+        posix_spawnattr_init(&attributes);
+        sigset_t none;
+        sigset_t all;
+        sigemptyset(&none);
+        sigfillset(&all);
+        posix_spawnattr_setsigmask(&attributes, &none);
+        posix_spawnattr_setsigdefault(&attributes, &all);
+        posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+    }
+    ~SpawnSetup() {
+        posix_spawnattr_destroy(&attributes);
+        posix_spawn_file_actions_destroy(&actions);
+    }
+    SpawnSetup(const SpawnSetup&) = delete;
+    SpawnSetup& operator=(const SpawnSetup&) = delete;
+
+    posix_spawn_file_actions_t actions;
+    posix_spawnattr_t attributes;
+};
+
+} // namespace
+
+ChildProcess::ChildProcess(const std::vector<std::string>& argv,
+                           const std::vector<std::string>& environment,
+                           const std::string& outputPath) {
+    SpawnSetup setup(outputPath);
+    // A test process that dies takes its servers and helpers with it, rather than leave them
+    // running for good.
+    std::vector<std::string> command = {"setpriv", "--pdeathsig", "TERM", "--"};
+    command.insert(command.end(), argv.begin(), argv.end());
+    auto args = pointersTo(command);
+    auto env = pointersTo(environment);
+    int error = posix_spawnp(&pid_, args[0], &setup.actions, &setup.attributes, args.data(),
+                             env.data());
+    if (error != 0) {
+        throw std::runtime_error("posix_spawnp(" + argv[0] + ") failed: " + std::strerror(error));
+    }
+}
+
+ChildProcess::~ChildProcess() { stop(); }
+
+bool ChildProcess::reap(int options) {
+    if (exitCode_) {
+        return true;
+    }
+    int status = 0;
+    pid_t result = 0;
+    do {
+        result = waitpid(pid_, &status, options);
+    } while (result < 0 && errno == EINTR);
+    if (result == 0) {
+        return false;
+    }
+    if (result < 0) {
+        exitCode_ = -1;
+    } else if (WIFEXITED(status)) {
+        exitCode_ = WEXITSTATUS(status);
+    } else {
+        exitCode_ = 128 + WTERMSIG(status);
+    }
+    return true;
+}
+
+bool ChildProcess::running() { return !reap(WNOHANG); }
+
+void ChildProcess::signal(int number) {
+    if (running()) {
+        ::kill(pid_, number);
+    }
+}
+
+std::optional<int> ChildProcess::waitForExit(std::chrono::milliseconds deadline) {
+    auto end = std::chrono::steady_clock::now() + deadline;
+    while (!reap(WNOHANG)) {
+        if (std::chrono::steady_clock::now() >= end) {
+            return std::nullopt;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return exitCode_;
+}
+
+int ChildProcess::stop(std::chrono::milliseconds grace) {
+    signal(SIGTERM);
+    if (auto code = waitForExit(grace)) {
+        return *code;
+    }
+    kill();
+    return *exitCode_;
+}
+
+void ChildProcess::kill() {
+    signal(SIGKILL);
+    reap(0);
+}
+
+} // namespace sonvela::test
