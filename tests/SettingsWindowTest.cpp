@@ -1,11 +1,14 @@
 #include "app/MainWindow.h"
 #include "app/QtWindow.h"
 #include "app/SonvelaAppDelegate.h"
+#include "platform/audio/PulseBackend.h"
 #include "platform/bundle/Bundle.h"
 #include "platform/plist/PlistFile.h"
 #include "shared/AppUtil.h"
 #include "shared/TQZAppTool.h"
 #include "tests/support/Eventually.h"
+#include "tests/support/PulseClient.h"
+#include "tests/support/PulseServer.h"
 #include "tests/support/SimulatedAudio.h"
 #include "tests/support/TempHome.h"
 
@@ -251,6 +254,30 @@ TEST_F(SettingsWindow, CloseSheetEndsTheWindowModalDialogWithCode23) {
     EXPECT_EQ(finished.front().front().toInt(), 23);
     EXPECT_FALSE(sheet.isVisible());
     EXPECT_TRUE(window.isVisible());
+}
+
+TEST_F(SettingsWindow, OnARealServerSwitchingTheDefaultSinkUpdatesWhatIsShown) {
+    sonvela::test::PulseServer server(home.path() + "/server",
+                                      {{"phones", "headphone", "Headphones"},
+                                       {"tv", "tv", "Television"}});
+    server.start();
+    setenv("PULSE_SERVER", server.address().c_str(), 1);
+    useBackend(std::make_shared<PulseBackend>());
+    writeTable({{"hdpn", plist::Value(0.3f)}, {"hdmi", plist::Value(0.8f)}});
+    delegate.registerListenerForAudioDevice();
+    delegate.checkAudioDeviceDataSource();
+    EXPECT_EQ(window.ui().deviceNameLabel->text(), "Headphones");
+    EXPECT_EQ(window.ui().volumeSpinBox->value(), 30);
+    QImage headphones = window.ui().deviceIconLabel->pixmap().toImage();
+
+    sonvela::test::PulseClient(server.address()).setDefaultSink("tv");
+    EXPECT_TRUE(sonvela::test::eventually([&] {
+        QCoreApplication::processEvents();
+        return window.ui().deviceNameLabel->text() == "HDMI / TV";
+    }));
+    EXPECT_EQ(window.ui().volumeSpinBox->value(), 80);
+    EXPECT_NE(window.ui().deviceIconLabel->pixmap().toImage(), headphones);
+    delegate.unregisterListenerForAudioDevice();
 }
 
 } // namespace

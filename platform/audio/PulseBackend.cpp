@@ -114,9 +114,10 @@ void PulseBackend::onContextState() {
 }
 
 void PulseBackend::onReady() {
-    if (wasConnected_) {
-        log::nslog("connected to the sound server again");
+    if (lossLogged_) {
+        log::nslog("connected to the sound server");
     }
+    lossLogged_ = false;
     ready_ = true;
     backoffMs_ = 0;
     // Back after a loss: listeners hear of it even when the same output is still the default.
@@ -131,11 +132,12 @@ void PulseBackend::onReady() {
 }
 
 void PulseBackend::onConnectionLost() {
-    if (ready_ || !wasConnected_) {
+    // Once per loss: the retries go on quietly until the server is back.
+    if (!lossLogged_) {
         log::nslog("pa_context_connect() failed: %s",
                    pa_strerror(pa_context_errno(context_.get())));
+        lossLogged_ = true;
     }
-    wasConnected_ = wasConnected_ || ready_;
     ready_ = false;
     firstAttemptDone_ = true;
     pending_ = 0;

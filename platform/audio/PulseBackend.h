@@ -88,7 +88,7 @@ private:
     bool stopping_ = false;
     bool ready_ = false;
     bool firstAttemptDone_ = false;
-    bool wasConnected_ = false;
+    bool lossLogged_ = false;
     int pending_ = 0; // queries not answered yet
     bool forceAnnounce_ = false;
     std::string defaultSinkName_;
