@@ -51,14 +51,13 @@ TEST_F(ConfigPaths, UserTableLiesInTheConfigFolder) {
     EXPECT_EQ(AppUtil::getDefaultConfigFilePath(), app + "/Resources/DefaultConfig.plist");
 }
 
-TEST_F(ConfigPaths, AFileInPlaceOfTheFolderIsLeftAlone) {
+TEST_F(ConfigPaths, WhateverIsInPlaceIsNeverReplaced) {
     sonvela::test::writeAll(home.configHome() + "/Sonvela", "not a folder");
     EXPECT_EQ(AppUtil::getUserConfigFilePath(), home.configPlist());
     VolumeTable::ensureUserTable();
     EXPECT_EQ(sonvela::test::readAll(home.configHome() + "/Sonvela"), "not a folder");
-}
 
-TEST_F(ConfigPaths, ExistingTableIsNeverReplaced) {
+    fs::remove(home.configHome() + "/Sonvela");
     sonvela::test::makeDirs(home.configHome() + "/Sonvela");
     for (const char* content : {"", "junk"}) {
         sonvela::test::writeAll(home.configPlist(), content);

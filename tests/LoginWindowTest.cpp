@@ -13,7 +13,6 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <sstream>
 
 namespace fs = std::filesystem;
 using namespace platform::prefs;
@@ -44,23 +43,8 @@ protected:
         platform::bundle::Bundle::overrideMainForTesting(std::nullopt);
     }
 
-    std::size_t starts() {
-        std::istringstream lines(readAll(home.path() + "/started"));
-        std::size_t count = 0;
-        for (std::string line; std::getline(lines, line);) {
-            ++count;
-        }
-        return count;
-    }
-    std::vector<pid_t> helpers() {
-        std::vector<pid_t> found;
-        for (pid_t pid : processesOfHome(home.path())) {
-            if (processName(pid) == "Sonvela Helper" && isAlive(pid)) {
-                found.push_back(pid);
-            }
-        }
-        return found;
-    }
+    std::size_t starts() { return startedPids(home.path()).size(); }
+    std::vector<pid_t> helpers() { return processesNamed(home.path(), "Sonvela Helper"); }
 
     TempHome home;
     StrayProcesses strays{home.path()};

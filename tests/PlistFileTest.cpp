@@ -145,19 +145,6 @@ TEST(PlistFile, NestingUpToTheLimitIsReadAndBeyondIsRefused) {
     EXPECT_FALSE(toXml(deep));
 }
 
-TEST(PlistFile, UnknownEntriesSurviveChangingOneKey) {
-    TempHome home;
-    std::string path = home.path() + "/settings.plist";
-    ASSERT_TRUE(writeXmlAtomically(path, everyKind()));
-    std::optional<Dictionary> read = readDictionary(path);
-    ASSERT_TRUE(read);
-    (*read)["int"] = std::int64_t{5};
-    ASSERT_TRUE(writeXmlAtomically(path, *read));
-    Dictionary expected = everyKind();
-    expected["int"] = std::int64_t{5};
-    EXPECT_EQ(readDictionary(path), expected);
-}
-
 TEST(PlistFile, BrokenOrHostileBytesGiveNothing) {
     std::string xml = *toXml(everyKind());
     std::string binary = smallBinary();
@@ -219,23 +206,17 @@ TEST(PlistFile, TextOtherReadersWouldRejectIsNeverWritten) {
     }
 }
 
-TEST(PlistFile, PythonReadsWhatWeWrite) {
+TEST(PlistFile, PythonReadsWhatWeWriteAndWeReadWhatItWritesAsXmlAndBinary) {
     TempHome home;
     Dictionary ours = everyKind();
     ours.erase("uid"); // plistlib reads references only from binary lists
     ASSERT_TRUE(writeXmlAtomically(home.path() + "/ours.plist", ours));
-    EXPECT_EQ(python(home, "d = plistlib.load(open(home + '/ours.plist', 'rb'))\n"
-                           "assert d['min'] == -2**63 and d['real'] == 0.52999997138977051\n"
-                           "assert d['text'] == 'h\\u00e9llo <&> \\U0001F50A\\ttab'\n"
-                           "assert d['date'] == datetime.datetime(2020, 1, 2, 3, 4, 5)\n"
-                           "assert d['data'] == bytes([0, 1, 2, 255]) and d['array'][3] == {}\n"
-                           "print('ok')\n"),
-              "ok\n");
-}
-
-TEST(PlistFile, WeReadWhatPythonWritesAsXmlAndBinary) {
-    TempHome home;
-    ASSERT_EQ(python(home,
+    EXPECT_EQ(python(home,
+                     "d = plistlib.load(open(home + '/ours.plist', 'rb'))\n"
+                     "assert d['min'] == -2**63 and d['real'] == 0.52999997138977051\n"
+                     "assert d['text'] == 'h\\u00e9llo <&> \\U0001F50A\\ttab'\n"
+                     "assert d['date'] == datetime.datetime(2020, 1, 2, 3, 4, 5)\n"
+                     "assert d['data'] == bytes([0, 1, 2, 255]) and d['array'][3] == {}\n"
                      "d = {'b': True, 'i': -42, 's': 'caf\\u00e9', 'r': 0.75,\n"
                      "     'd': b'\\x00\\xff', 'a': [1, {'x': 'y'}],\n"
                      "     't': datetime.datetime(2020, 1, 2, 3, 4, 5)}\n"
@@ -260,8 +241,8 @@ TEST(PlistFile, WeReadWhatPythonWritesAsXmlAndBinary) {
 
 TEST(PlistValue, FloatValueReadsNumbersBooleansAndLeadingText) {
     const std::pair<Value, float> numbers[] = {
-        {1, 1.0f},         {0.75, 0.75f},     {true, 1.0f}, {false, 0.0f},
-        {"0.5", 0.5f},     {" 0.25x", 0.25f}, {"-2e1z", -20.0f}, {1e300, HUGE_VALF}};
+        {1, 1.0f},     {0.75, 0.75f},     {true, 1.0f},      {false, 0.0f},
+        {"0.5", 0.5f}, {" 0.25x", 0.25f}, {"-2e1z", -20.0f}, {1e300, HUGE_VALF}};
     for (const auto& [value, expected] : numbers) {
         EXPECT_EQ(value.floatValue(), expected);
     }

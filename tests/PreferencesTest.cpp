@@ -1,6 +1,5 @@
 #include "platform/prefs/Preferences.h"
 #include "platform/plist/PlistFile.h"
-#include "platform/process/ProgramRunner.h"
 #include "tests/support/TempHome.h"
 
 #include <gtest/gtest.h>
@@ -128,36 +127,6 @@ TEST_F(Preferences, AnUnreadableFileIsMovedAsideNotOverwritten) {
         EXPECT_NE(log.find("moved it aside to " + aside), std::string::npos) << log;
         EXPECT_EQ(plist::readDictionary(userFile),
                   (plist::Dictionary{{"Key", plist::Value(int(i))}}));
-    }
-}
-
-// Python's plistlib stands for the other programs that read and write these files.
-TEST_F(Preferences, PythonReadsOurFilesAndWritesFilesWeRead) {
-    plist::Dictionary values{{"Path", plist::Value("/home/José/Mixer.app")},
-                             {"Hide", plist::Value(true)},
-                             {"Count", plist::Value(3)}};
-    ASSERT_TRUE(store("Entry", values, kCFPreferencesCurrentUser));
-    auto printed = platform::process::runProgram(
-        SONVELA_PYTHON3, {"-c",
-                          "import plistlib, sys\n"
-                          "d = plistlib.load(open(sys.argv[1], 'rb'))['Entry']\n"
-                          "print(d['Path'], d['Hide'], d['Count'])",
-                          userFile});
-    EXPECT_EQ(printed, "/home/José/Mixer.app True 3\n");
-
-    for (const char* format : {"FMT_XML", "FMT_BINARY"}) {
-        fs::remove(userFile);
-        auto written = platform::process::runProgram(
-            SONVELA_PYTHON3,
-            {"-c",
-             std::string("import plistlib, sys\n"
-                         "v = {'Entry': {'Path': '/home/José/Mixer.app', 'Hide': True, "
-                         "'Count': 3}}\n"
-                         "plistlib.dump(v, open(sys.argv[1], 'wb'), fmt=plistlib.") +
-                 format + ")",
-             userFile});
-        ASSERT_EQ(written, "") << format;
-        EXPECT_EQ(load("Entry", kCFPreferencesCurrentUser), plist::Value(values)) << format;
     }
 }
 

@@ -7,7 +7,6 @@
 #include "shared/AppUtil.h"
 #include "shared/TQZAppTool.h"
 #include "tests/support/Eventually.h"
-#include "tests/support/PulseClient.h"
 #include "tests/support/PulseServer.h"
 #include "tests/support/SimulatedAudio.h"
 #include "tests/support/TempHome.h"
@@ -21,12 +20,20 @@
 #include <filesystem>
 
 using namespace platform::audio;
+using sonvela::test::eventually;
+using sonvela::test::readAll;
 using sonvela::test::SimulatedAudio;
 using sonvela::test::TempHome;
 namespace fs = std::filesystem;
 namespace plist = platform::plist;
 
 namespace {
+
+const char* const kHelper = "Sonvela Helper";
+
+bool helperRuns() {
+    return AppUtil::applicationIsRunning(kHelper);
+}
 
 // A settings bundle of the test's own whose resources are the built ones: the strings tables,
 // the icons, the script and the real helper bundle.
@@ -36,14 +43,15 @@ protected:
         app = home.path() + "/Sonvela.app";
         fs::create_directories(app + "/Resources");
         for (const auto& entry : fs::directory_iterator(SONVELA_APP_DIR "/Resources")) {
-            fs::create_symlink(entry.path(), app + "/Resources/" + entry.path().filename().string());
+            fs::create_symlink(entry.path(),
+                               app + "/Resources/" + entry.path().filename().string());
         }
         platform::bundle::Bundle::overrideMainForTesting(app);
         window.bind(delegate.configModel());
         delegate.setWindow(&window);
     }
     void TearDown() override {
-        AppUtil::killApplicationByName("Sonvela Helper");
+        AppUtil::killApplicationByName(kHelper);
         platform::bundle::Bundle::overrideMainForTesting(std::nullopt);
     }
 
@@ -77,7 +85,9 @@ struct RefreshCase {
     quint32 shown;
 };
 
-void PrintTo(const RefreshCase& c, std::ostream* os) { *os << c.name; }
+void PrintTo(const RefreshCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class Refresh : public SettingsWindow, public testing::WithParamInterface<RefreshCase> {};
 
@@ -117,7 +127,8 @@ TEST_F(SettingsWindow, NameAndIconFollowTheOutput) {
     audio.output("zzzz", 0.5f);
     delegate.checkAudioDeviceDataSource();
     EXPECT_EQ(window.ui().deviceNameLabel->text(), "zzzz");
-    EXPECT_FALSE(delegate.configModel()->valueForKey(ConfigModel::kDeviceIcon).value<QIcon>().isNull());
+    EXPECT_FALSE(
+        delegate.configModel()->valueForKey(ConfigModel::kDeviceIcon).value<QIcon>().isNull());
 }
 
 TEST_F(SettingsWindow, UsersVolumeIsStoredAndApplied) {
@@ -140,29 +151,33 @@ TEST_F(SettingsWindow, UsersVolumeIsStoredAndApplied) {
 
 TEST_F(SettingsWindow, IgnoredOutputSetsTheHardwareOnly) {
     writeTable({{"hdpn", plist::Value(0.3)}});
-    std::string before = sonvela::test::readAll(home.configPlist());
+    std::string before = readAll(home.configPlist());
     AudioDeviceID id = audio.output("ispk", 0.2f);
     delegate.applicationDidFinishLaunching();
 
     userSets(64);
-    EXPECT_EQ(sonvela::test::readAll(home.configPlist()), before);
+    EXPECT_EQ(readAll(home.configPlist()), before);
     EXPECT_FLOAT_EQ(audio.backend->device(id)->volume, 0.64f);
 }
 
-TEST_F(SettingsWindow, RefreshNeverEchoesIntoTableOrHardware) {
+TEST_F(SettingsWindow, NotifiedRefreshIsQueuedAndNeverEchoes) {
     writeTable({{"hdpn", plist::Value(0.3)}, {"hdmi", plist::Value(0.8)}});
     AudioDeviceID phones = audio.output("hdpn", 0.2f);
     AudioDeviceID tv = audio.backend->addDevice(fourCharCode("hdmi"), 0.1f);
     delegate.applicationDidFinishLaunching();
-    std::string before = sonvela::test::readAll(home.configPlist());
+    std::string before = readAll(home.configPlist());
     audio.backend->clearWrites();
+    QSignalSpy spy(delegate.configModel(), &ConfigModel::valueChanged);
 
     audio.backend->setDefaultDevice(tv);
     audio.backend->waitUntilIdle();
+    // Queued: nothing has changed until the GUI thread runs its events.
+    EXPECT_EQ(spy.count(), 0);
     QCoreApplication::processEvents();
+    EXPECT_EQ(delegate.configModel()->deviceType(), "hdmi");
     EXPECT_EQ(window.ui().volumeSpinBox->value(), 80);
     notifyAndSettle();
-    EXPECT_EQ(sonvela::test::readAll(home.configPlist()), before);
+    EXPECT_EQ(readAll(home.configPlist()), before);
     EXPECT_TRUE(audio.backend->writes().empty());
 
     // And the user's next change after two refreshes is still taken.
@@ -172,38 +187,25 @@ TEST_F(SettingsWindow, RefreshNeverEchoesIntoTableOrHardware) {
     EXPECT_FLOAT_EQ(audio.backend->device(phones)->volume, 0.2f);
 }
 
-TEST_F(SettingsWindow, NotificationsReachTheModelOnTheGuiThread) {
-    writeTable({});
-    audio.output("hdpn", 0.5f);
-    delegate.applicationDidFinishLaunching();
-    QSignalSpy spy(delegate.configModel(), &ConfigModel::valueChanged);
-    audio.output("hdmi", 0.25f);
-    // Queued: nothing has changed until the GUI thread runs its events.
-    EXPECT_EQ(spy.count(), 0);
-    QCoreApplication::processEvents();
-    EXPECT_EQ(delegate.configModel()->deviceType(), "hdmi");
-    EXPECT_EQ(window.ui().volumeSpinBox->value(), 25);
-}
-
 TEST_F(SettingsWindow, StartUpLaunchesTheHelperOnceAndTheSwitchStopsIt) {
     audio.output("hdpn", 0.5f);
     delegate.applicationDidFinishLaunching();
     EXPECT_TRUE(delegate.configModel()->isRunning());
     EXPECT_TRUE(window.ui().runningCheckBox->isChecked());
-    ASSERT_TRUE(sonvela::test::eventually([] { return AppUtil::applicationIsRunning("Sonvela Helper"); }));
-    auto first = AppUtil::getApplicationPidByName("Sonvela Helper");
+    ASSERT_TRUE(eventually(helperRuns));
+    auto first = AppUtil::getApplicationPidByName(kHelper);
 
     // A second start finds it running and leaves it be.
     SonvelaAppDelegate second;
     second.applicationDidFinishLaunching();
     EXPECT_TRUE(second.configModel()->isRunning());
-    EXPECT_EQ(AppUtil::getApplicationPidsByName("Sonvela Helper").size(), 1u);
+    EXPECT_EQ(AppUtil::getApplicationPidsByName(kHelper).size(), 1u);
 
     window.ui().runningCheckBox->click();
-    EXPECT_TRUE(sonvela::test::eventually([] { return !AppUtil::applicationIsRunning("Sonvela Helper"); }));
+    EXPECT_TRUE(eventually([] { return !helperRuns(); }));
     window.ui().runningCheckBox->click();
-    EXPECT_TRUE(sonvela::test::eventually([] { return AppUtil::applicationIsRunning("Sonvela Helper"); }));
-    EXPECT_NE(AppUtil::getApplicationPidByName("Sonvela Helper"), first);
+    EXPECT_TRUE(eventually(helperRuns));
+    EXPECT_NE(AppUtil::getApplicationPidByName(kHelper), first);
 }
 
 TEST_F(SettingsWindow, LoginSwitchAddsAndRemovesTheHelperAndPrintsTheList) {
@@ -221,8 +223,7 @@ TEST_F(SettingsWindow, LoginSwitchAddsAndRemovesTheHelperAndPrintsTheList) {
     window.ui().loginItemCheckBox->click();
     listing = testing::internal::GetCapturedStdout();
     EXPECT_FALSE(AppUtil::applicationIsLoginItem("Sonvela Helper.app"));
-    EXPECT_NE(listing.find("LoginItems are Empty (i.e. there are no LoginItems)"), std::string::npos)
-        << listing;
+    EXPECT_NE(listing.find("LoginItems are Empty"), std::string::npos) << listing;
 
     SonvelaAppDelegate later;
     window.ui().loginItemCheckBox->click();
@@ -257,9 +258,9 @@ TEST_F(SettingsWindow, CloseSheetEndsTheWindowModalDialogWithCode23) {
 }
 
 TEST_F(SettingsWindow, OnARealServerSwitchingTheDefaultSinkUpdatesWhatIsShown) {
-    sonvela::test::PulseServer server(home.path() + "/server",
-                                      {{"phones", "headphone", "Headphones"},
-                                       {"tv", "tv", "Television"}});
+    sonvela::test::PulseServer server(
+        home.path() + "/server",
+        {{"phones", "headphone", "Headphones"}, {"tv", "tv", "Television"}});
     server.start();
     setenv("PULSE_SERVER", server.address().c_str(), 1);
     useBackend(std::make_shared<PulseBackend>());
@@ -270,8 +271,8 @@ TEST_F(SettingsWindow, OnARealServerSwitchingTheDefaultSinkUpdatesWhatIsShown) {
     EXPECT_EQ(window.ui().volumeSpinBox->value(), 30);
     QImage headphones = window.ui().deviceIconLabel->pixmap().toImage();
 
-    sonvela::test::PulseClient(server.address()).setDefaultSink("tv");
-    EXPECT_TRUE(sonvela::test::eventually([&] {
+    server.switchDefault("tv");
+    EXPECT_TRUE(eventually([&] {
         QCoreApplication::processEvents();
         return window.ui().deviceNameLabel->text() == "HDMI / TV";
     }));

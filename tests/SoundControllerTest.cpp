@@ -70,27 +70,20 @@ INSTANTIATE_TEST_SUITE_P(
                     SetCase{"NaNIsWrittenUnclamped", 0.2f, true, kNaN, kNaN, false}),
     [](const auto& info) { return std::string(info.param.name); });
 
-TEST(SoundController, RejectedVolumeLeavesMuteAsItWasAndShowsNothing) {
+TEST(SoundController, RejectedWritesChangeNothingAndOnlyAFailedMuteAlerts) {
     SimulatedAudio audio;
     AudioDeviceID id = audio.output("hdpn", 0.3f, true);
     audio.backend->failCalls(kAudioHardwareServiceDeviceProperty_VirtualMasterVolume, Access::Set,
                              kAudioHardwareUnspecifiedError);
-
     controller().setHardwareVolume(0.8f);
-
     EXPECT_TRUE(audio.backend->device(id)->muted);
     EXPECT_FLOAT_EQ(audio.backend->device(id)->volume, 0.3f);
     EXPECT_TRUE(audio.alerts.empty());
-}
 
-TEST(SoundController, RejectedMuteAlertsOncePerCallAndKeepsVolume) {
-    SimulatedAudio audio;
-    AudioDeviceID id = audio.output("hdpn", 0.3f);
+    audio.backend->setMuted(id, false);
     audio.backend->failCalls(kAudioDevicePropertyMute, Access::Set, kAudioHardwareUnspecifiedError);
-
     controller().setHardwareVolume(0.0f);
     controller().setHardwareVolume(-1.0f);
-
     EXPECT_EQ(audio.alerts,
               (std::vector<std::string>{"Unable to mute device.", "Unable to mute device."}));
     EXPECT_FLOAT_EQ(audio.backend->device(id)->volume, 0.3f);
@@ -131,29 +124,21 @@ TEST(SoundController, OutputTypeIsTheDataSourceMostSignificantByteFirst) {
     EXPECT_EQ(controller().getAudioDeviceDataSourceName(), std::string(4, '\0'));
 }
 
-TEST(SoundController, EachCallActsOnTheDefaultOfItsOwnMoment) {
+TEST(SoundController, EachCallActsOnTheDefaultOfItsOwnMomentOrTheLastOneFound) {
     SimulatedAudio audio;
     AudioDeviceID speakers = audio.output("ispk", 0.5f);
     AudioDeviceID headphones = audio.output("hdpn", 0.2f);
     controller().setHardwareVolume(0.7f);
     audio.backend->setDefaultDevice(speakers);
     controller().setHardwareVolume(0.9f);
-
     EXPECT_FLOAT_EQ(audio.backend->device(headphones)->volume, 0.7f);
     EXPECT_FLOAT_EQ(audio.backend->device(speakers)->volume, 0.9f);
-}
 
-TEST(SoundController, FailedLookupKeepsTheLastDevice) {
-    SimulatedAudio audio;
-    AudioDeviceID id = audio.output("hdpn", 0.5f);
-    controller().setDefaultAudioDevice();
     audio.backend->failCalls(kAudioHardwarePropertyDefaultOutputDevice, Access::Get,
                              kAudioHardwareNotRunningError);
-
     controller().setHardwareVolume(0.25f);
-
-    EXPECT_EQ(controller().getOutputDeviceID(), id);
-    EXPECT_FLOAT_EQ(audio.backend->device(id)->volume, 0.25f);
+    EXPECT_EQ(controller().getOutputDeviceID(), speakers);
+    EXPECT_FLOAT_EQ(audio.backend->device(speakers)->volume, 0.25f);
 }
 
 TEST(SoundController, ToggleFlipsByWhatItDidLastNotByTheDevice) {

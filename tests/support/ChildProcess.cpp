@@ -64,14 +64,16 @@ ChildProcess::ChildProcess(const std::vector<std::string>& argv,
     command.insert(command.end(), argv.begin(), argv.end());
     auto args = pointersTo(command);
     auto env = pointersTo(environment);
-    int error = posix_spawnp(&pid_, args[0], &setup.actions, &setup.attributes, args.data(),
-                             env.data());
+    int error =
+        posix_spawnp(&pid_, args[0], &setup.actions, &setup.attributes, args.data(), env.data());
     if (error != 0) {
         throw std::runtime_error("posix_spawnp(" + argv[0] + ") failed: " + std::strerror(error));
     }
 }
 
-ChildProcess::~ChildProcess() { stop(); }
+ChildProcess::~ChildProcess() {
+    stop();
+}
 
 bool ChildProcess::reap(int options) {
     if (exitCode_) {
@@ -95,7 +97,9 @@ bool ChildProcess::reap(int options) {
     return true;
 }
 
-bool ChildProcess::running() { return !reap(WNOHANG); }
+bool ChildProcess::running() {
+    return !reap(WNOHANG);
+}
 
 void ChildProcess::signal(int number) {
     if (running()) {

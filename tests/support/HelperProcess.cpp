@@ -7,12 +7,6 @@
 
 namespace sonvela::test {
 
-namespace {
-
-constexpr const char* kRestoreMark = "output type: ";
-
-} // namespace
-
 HelperProcess::HelperProcess(const std::string& executable, const std::string& home,
                              const std::string& serverAddress)
     : logPath_(home + "/helper.log") {
@@ -24,39 +18,29 @@ HelperProcess::HelperProcess(const std::string& executable, const std::string& h
         "PULSE_SERVER=" + serverAddress,
         std::string("PATH=") + (path ? path : "/usr/bin:/bin"),
     };
-    process_ = std::make_unique<ChildProcess>(std::vector<std::string>{executable}, environment,
-                                              logPath_);
+    process_ =
+        std::make_unique<ChildProcess>(std::vector<std::string>{executable}, environment, logPath_);
 }
 
-std::string HelperProcess::log() const { return readAll(logPath_); }
+std::string HelperProcess::log() const {
+    return readAll(logPath_);
+}
 
 std::vector<std::string> HelperProcess::restores() const {
-    // "… output type: hdpn, volume: 0.750000"
+    // "… output type: hdpn, volume: 0.750000" becomes "hdpn 0.750000".
+    const std::string mark = "output type: ", separator = ", volume: ";
     std::vector<std::string> found;
     std::istringstream lines(log());
-    for (std::string line; std::getline(lines, line);) {
-        if (lines.eof()) {
-            break; // a line still being written
+    // The last line may still be being written; getline leaves eof set only after it.
+    for (std::string line; std::getline(lines, line) && !lines.eof();) {
+        auto at = line.find(mark);
+        auto comma = line.find(separator, at);
+        if (at != std::string::npos && comma != std::string::npos) {
+            found.push_back(line.substr(at + mark.size(), comma - at - mark.size()) + " " +
+                            line.substr(comma + separator.size()));
         }
-        auto at = line.find(kRestoreMark);
-        auto comma = line.find(", volume: ", at);
-        if (at == std::string::npos || comma == std::string::npos) {
-            continue;
-        }
-        auto type = line.substr(at + std::string(kRestoreMark).size(),
-                                comma - at - std::string(kRestoreMark).size());
-        found.push_back(type + " " + line.substr(comma + std::string(", volume: ").size()));
     }
     return found;
-}
-
-std::size_t HelperProcess::countLines(const std::string& text) const {
-    std::size_t count = 0;
-    std::istringstream lines(log());
-    for (std::string line; std::getline(lines, line);) {
-        count += line.find(text) != std::string::npos ? 1 : 0;
-    }
-    return count;
 }
 
 } // namespace sonvela::test

@@ -19,8 +19,6 @@ public:
     std::string log() const;
     // The restores logged so far, in order, each as "hdpn 0.750000".
     std::vector<std::string> restores() const;
-    // How often a line containing the text was logged.
-    std::size_t countLines(const std::string& text) const;
 
 private:
     std::string logPath_;

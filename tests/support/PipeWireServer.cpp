@@ -41,7 +41,9 @@ PipeWireServer::PipeWireServer(const std::string& folder, std::vector<SinkSpec> 
     writeSinks();
 }
 
-PipeWireServer::~PipeWireServer() { stop(); }
+PipeWireServer::~PipeWireServer() {
+    stop();
+}
 
 std::vector<std::string> PipeWireServer::environment() const {
     const char* path = std::getenv("PATH");
@@ -64,10 +66,18 @@ void PipeWireServer::writeSinks() const {
                    "      factory.name = support.null-audio-sink\n"
                    "      media.class = Audio/Sink\n"
                    "      audio.position = [ FL FR ]\n"
-                   "      node.name = \"" + sink.name + "\"\n"
-                   "      node.description = \"" + sink.description + "\"\n"
-                   "      device.form_factor = \"" + sink.formFactor + "\"\n"
-                   "      priority.session = " + std::to_string(priority--) + "\n"
+                   "      node.name = \"" +
+                   sink.name +
+                   "\"\n"
+                   "      node.description = \"" +
+                   sink.description +
+                   "\"\n"
+                   "      device.form_factor = \"" +
+                   sink.formFactor +
+                   "\"\n"
+                   "      priority.session = " +
+                   std::to_string(priority--) +
+                   "\n"
                    "  } }\n";
     }
     objects += "]\n";
@@ -132,6 +142,8 @@ void PipeWireServer::kill() {
     }
 }
 
-std::string PipeWireServer::log() const { return readAll(logPath()); }
+std::string PipeWireServer::log() const {
+    return readAll(logPath());
+}
 
 } // namespace sonvela::test

@@ -13,11 +13,13 @@ PulseServer::PulseServer(const std::string& folder, std::vector<SinkSpec> sinks)
     writeScript();
 }
 
-PulseServer::~PulseServer() { stop(); }
+PulseServer::~PulseServer() {
+    stop();
+}
 
 void PulseServer::writeScript() const {
-    std::string script = "load-module module-native-protocol-unix auth-anonymous=1 socket=" +
-                         socket_ + "\n";
+    std::string script =
+        "load-module module-native-protocol-unix auth-anonymous=1 socket=" + socket_ + "\n";
     for (const SinkSpec& sink : sinks_) {
         // One quoted list of properties, separated by spaces; the description in single quotes
         // may hold spaces of its own.
@@ -42,9 +44,8 @@ void PulseServer::start() {
         std::string("PATH=") + (path ? path : "/usr/bin:/bin"),
     };
     daemon_ = std::make_unique<ChildProcess>(
-        std::vector<std::string>{"pulseaudio", "-n", "-F", folder_ + "/server.pa",
-                                 "--daemonize=no", "--exit-idle-time=-1", "--use-pid-file=no",
-                                 "--log-target=stderr"},
+        std::vector<std::string>{"pulseaudio", "-n", "-F", folder_ + "/server.pa", "--daemonize=no",
+                                 "--exit-idle-time=-1", "--use-pid-file=no", "--log-target=stderr"},
         environment, logPath());
     waitUntilReady([this] { return daemon_->running(); });
 }
@@ -63,6 +64,8 @@ void PulseServer::kill() {
     }
 }
 
-std::string PulseServer::log() const { return readAll(logPath()); }
+std::string PulseServer::log() const {
+    return readAll(logPath());
+}
 
 } // namespace sonvela::test

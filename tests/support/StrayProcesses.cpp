@@ -59,6 +59,12 @@ bool isAlive(pid_t pid) {
     return !status.empty() && status.find("\nState:\tZ") == std::string::npos;
 }
 
+std::vector<pid_t> processesNamed(const std::string& home, const std::string& name) {
+    std::vector<pid_t> found = processesOfHome(home);
+    std::erase_if(found, [&](pid_t pid) { return processName(pid) != name || !isAlive(pid); });
+    return found;
+}
+
 void StrayProcesses::killAll() const {
     std::vector<pid_t> pids = processesOfHome(home_);
     for (pid_t pid : pids) {

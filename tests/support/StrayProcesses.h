@@ -16,6 +16,9 @@ std::string processName(pid_t pid);
 // Whether the process exists and has not ended (a zombie has).
 bool isAlive(pid_t pid);
 
+// The living processes of the home with that kernel name.
+std::vector<pid_t> processesNamed(const std::string& home, const std::string& name);
+
 // Stops every process of the home with SIGKILL when it goes out of scope, whatever the test's
 // outcome, and waits until they have ended. Declare it after the TempHome it sweeps for.
 class StrayProcesses {

@@ -4,6 +4,7 @@
 #include "tests/support/TempHome.h"
 
 #include <filesystem>
+#include <sstream>
 
 namespace sonvela::test {
 
@@ -25,6 +26,15 @@ std::string makeBundle(const std::string& folder, const std::string& name,
     fs::permissions(program, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
                                  fs::perms::others_read | fs::perms::others_exec);
     return bundle;
+}
+
+std::vector<pid_t> startedPids(const std::string& home) {
+    std::vector<pid_t> pids;
+    std::istringstream lines(readAll(home + "/started"));
+    for (pid_t pid = 0; lines >> pid;) {
+        pids.push_back(pid);
+    }
+    return pids;
 }
 
 } // namespace sonvela::test

@@ -1,6 +1,8 @@
 #pragma once
 
 #include <string>
+#include <sys/types.h>
+#include <vector>
 
 namespace sonvela::test {
 
@@ -15,5 +17,8 @@ std::string makeBundle(const std::string& folder, const std::string& name,
 inline constexpr const char* kStandInProgram = "#!/bin/sh\n"
                                                "echo \"$$\" >> \"$HOME/started\"\n"
                                                "exec sleep 1000\n";
+
+// The process ids the stand-in programs of the home have written so far.
+std::vector<pid_t> startedPids(const std::string& home);
 
 } // namespace sonvela::test
