@@ -49,8 +49,24 @@ for dir in /proc/[0-9]*; do
         done < "$dir/status"
     } 2>/dev/null
     [ "$owner" = "$uid" ] || continue
-    # A zombie has ended already; it only waits for its parent to collect it.
-    [ "$state" != Z ] || continue
+    # A zombie has ended already; it only waits for its parent to collect it. Its main thread
+    # may end before the others, though, and the program runs until the last one has.
+    if [ "$state" = Z ]; then
+        alive=
+        for task in "$dir"/task/*; do
+            tstate=
+            {
+                while read -r key value _; do
+                    [ "$key" = "State:" ] && tstate=$value && break
+                done < "$task/status"
+            } 2>/dev/null
+            case $tstate in
+            Z | X | '') ;;
+            *) alive=1 ;;
+            esac
+        done
+        [ -n "$alive" ] || continue
+    fi
 
     if [ "$rest" != "$name" ]; then
         exe=$(readlink "$dir/exe" 2>/dev/null)

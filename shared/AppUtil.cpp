@@ -2,6 +2,7 @@
 
 #include "platform/bundle/Bundle.h"
 #include "platform/process/ApplicationLauncher.h"
+#include "platform/process/ProcessExit.h"
 #include "platform/process/ProgramRunner.h"
 #include "shared/LoginItemAPI.h"
 #include "shared/TQZAppTool.h"
@@ -104,6 +105,9 @@ void AppUtil::killApplicationByName(const std::string& name) {
         return;
     }
     platform::process::runProgram("/bin/kill", {pid});
+    // Off means off: a start right after this must not find the old copy still holding its
+    // instance lock while its last threads wind down.
+    platform::process::waitUntilEnded(pid_t(std::stoll(pid)), std::chrono::seconds(2));
 }
 
 std::int32_t AppUtil::getLoginItemIndexByApplicationName(const std::string& name) {
