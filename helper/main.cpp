@@ -2,9 +2,13 @@
 #include "platform/process/InstanceLock.h"
 
 #include <csignal>
+#include <malloc.h>
 #include <unistd.h>
 
 int main() {
+    // Three threads and a few small allocations: one malloc arena is plenty, and each extra
+    // one would stay resident all day.
+    mallopt(M_ARENA_MAX, 1);
     if (!platform::process::claimSingleInstance()) {
         return 0;
     }
