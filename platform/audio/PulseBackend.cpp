@@ -17,6 +17,7 @@ namespace {
 
 constexpr int kFirstRetryMs = 50;
 constexpr int kLongestRetryMs = 2000;
+constexpr int kSettleMs = 1000;
 
 constexpr AudioObjectPropertyAddress kOutputChanged{kAudioHardwarePropertyDefaultOutputDevice,
                                                     kAudioObjectPropertyScopeGlobal,
@@ -75,10 +76,8 @@ PulseBackend::PulseBackend() : loop_(pa_threaded_mainloop_new()) {
 PulseBackend::~PulseBackend() {
     pa_threaded_mainloop_lock(loop_.get());
     stopping_ = true;
-    if (reconnectTimer_ != nullptr) {
-        pa_threaded_mainloop_get_api(loop_.get())->time_free(reconnectTimer_);
-        reconnectTimer_ = nullptr;
-    }
+    stopTimer(reconnectTimer_);
+    stopTimer(settleTimer_);
     context_.reset();
     pa_threaded_mainloop_unlock(loop_.get());
     pa_threaded_mainloop_stop(loop_.get());
@@ -127,8 +126,14 @@ void PulseBackend::onReady() {
                "pa_context_subscribe()");
     queryServer();
     ++pending_;
-    startQuery(pa_context_get_sink_info_list(context_.get(), sinkListCallback, this),
-               "pa_context_get_sink_info_list()");
+    if (!startQuery(pa_context_get_sink_info_list(context_.get(), sinkListCallback, this),
+                    "pa_context_get_sink_info_list()")) {
+        --pending_;
+    }
+    // PipeWire can miss a default switch made just as a client connects: look once more when
+    // the connection has settled. One timer, then none while connected.
+    stopTimer(settleTimer_);
+    settleTimer_ = startTimer(kSettleMs, settleCallback);
 }
 
 void PulseBackend::onConnectionLost() {
@@ -144,14 +149,12 @@ void PulseBackend::onConnectionLost() {
     sinks_.clear();
     defaultSinkName_.clear();
     seen_.reset();
+    stopTimer(settleTimer_);
     if (stopping_ || reconnectTimer_ != nullptr) {
         return;
     }
     backoffMs_ = backoffMs_ == 0 ? kFirstRetryMs : std::min(backoffMs_ * 2, kLongestRetryMs);
-    timeval when{};
-    pa_timeval_add(pa_gettimeofday(&when), pa_usec_t(backoffMs_) * PA_USEC_PER_MSEC);
-    pa_mainloop_api* api = pa_threaded_mainloop_get_api(loop_.get());
-    reconnectTimer_ = api->time_new(api, &when, reconnectCallback, this);
+    reconnectTimer_ = startTimer(backoffMs_, reconnectCallback);
 }
 
 void PulseBackend::reconnectCallback(pa_mainloop_api* api, pa_time_event* event, const timeval*,
@@ -193,24 +196,55 @@ void PulseBackend::onEvent(pa_subscription_event_type_t type, std::uint32_t inde
     querySink(index);
 }
 
-void PulseBackend::startQuery(pa_operation* operation, const char* function) {
+bool PulseBackend::startQuery(pa_operation* operation, const char* function) {
     if (operation == nullptr) {
         log::nslog("%s failed: %s", function, pa_strerror(pa_context_errno(context_.get())));
-        return;
+        return false;
     }
     pa_operation_unref(operation);
+    return true;
 }
 
 void PulseBackend::queryServer() {
     ++pending_;
-    startQuery(pa_context_get_server_info(context_.get(), serverInfoCallback, this),
-               "pa_context_get_server_info()");
+    // An answer that will never come must not hold back every later notification.
+    if (!startQuery(pa_context_get_server_info(context_.get(), serverInfoCallback, this),
+                    "pa_context_get_server_info()")) {
+        --pending_;
+    }
 }
 
 void PulseBackend::querySink(std::uint32_t index) {
     ++pending_;
-    startQuery(pa_context_get_sink_info_by_index(context_.get(), index, sinkInfoCallback, this),
-               "pa_context_get_sink_info_by_index()");
+    if (!startQuery(
+            pa_context_get_sink_info_by_index(context_.get(), index, sinkInfoCallback, this),
+            "pa_context_get_sink_info_by_index()")) {
+        --pending_;
+    }
+}
+
+pa_time_event* PulseBackend::startTimer(int milliseconds, pa_time_event_cb_t callback) {
+    timeval when{};
+    pa_timeval_add(pa_gettimeofday(&when), pa_usec_t(milliseconds) * PA_USEC_PER_MSEC);
+    pa_mainloop_api* api = pa_threaded_mainloop_get_api(loop_.get());
+    return api->time_new(api, &when, callback, this);
+}
+
+void PulseBackend::stopTimer(pa_time_event*& timer) {
+    if (timer != nullptr) {
+        pa_threaded_mainloop_get_api(loop_.get())->time_free(timer);
+        timer = nullptr;
+    }
+}
+
+void PulseBackend::settleCallback(pa_mainloop_api* api, pa_time_event* event, const timeval*,
+                                  void* self) {
+    auto* backend = static_cast<PulseBackend*>(self);
+    api->time_free(event);
+    backend->settleTimer_ = nullptr;
+    if (backend->ready_) {
+        backend->queryServer();
+    }
 }
 
 void PulseBackend::serverInfoCallback(pa_context*, const pa_server_info* info, void* self) {
@@ -343,8 +377,8 @@ OSStatus PulseBackend::setProperty(AudioObjectID objectID,
     std::uint32_t value = 0;
     std::memcpy(&value, data, sizeof value);
     pa_threaded_mainloop_lock(loop_.get());
-    OSStatus status = ready_ ? writeDevice(objectID, address.mSelector, value)
-                             : kAudioHardwareNotRunningError;
+    OSStatus status =
+        ready_ ? writeDevice(objectID, address.mSelector, value) : kAudioHardwareNotRunningError;
     pa_threaded_mainloop_unlock(loop_.get());
     return status;
 }
@@ -393,7 +427,8 @@ OSStatus PulseBackend::writeDevice(AudioObjectID objectID, std::uint32_t selecto
                                       context_.get(), index, &volume, successCallback, &reply),
                                   succeeded, "pa_context_set_sink_volume_by_index()");
         // The sink may have gone while we waited.
-        if (auto written = sinks_.find(index); status == kAudioHardwareNoError && written != sinks_.end()) {
+        if (auto written = sinks_.find(index);
+            status == kAudioHardwareNoError && written != sinks_.end()) {
             written->second.volume = volume;
         }
         return status;
@@ -402,10 +437,11 @@ OSStatus PulseBackend::writeDevice(AudioObjectID objectID, std::uint32_t selecto
         if (found->second.muted == (value != 0)) {
             return kAudioHardwareNoError;
         }
-        OSStatus status = waitFor(pa_context_set_sink_mute_by_index(context_.get(), index, value != 0,
-                                                                    successCallback, &reply),
+        OSStatus status = waitFor(pa_context_set_sink_mute_by_index(
+                                      context_.get(), index, value != 0, successCallback, &reply),
                                   succeeded, "pa_context_set_sink_mute_by_index()");
-        if (auto written = sinks_.find(index); status == kAudioHardwareNoError && written != sinks_.end()) {
+        if (auto written = sinks_.find(index);
+            status == kAudioHardwareNoError && written != sinks_.end()) {
             written->second.muted = value != 0;
         }
         return status;

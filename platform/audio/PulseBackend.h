@@ -57,6 +57,8 @@ private:
                                  void* self);
     static void reconnectCallback(pa_mainloop_api* api, pa_time_event* event,
                                   const struct timeval* when, void* self);
+    static void settleCallback(pa_mainloop_api* api, pa_time_event* event,
+                               const struct timeval* when, void* self);
     static OSStatus deliveryStarts(AudioObjectID objectID, std::uint32_t numberAddresses,
                                    const AudioObjectPropertyAddress* addresses, void* self);
 
@@ -67,7 +69,9 @@ private:
     void onEvent(pa_subscription_event_type_t type, std::uint32_t index);
     void onServerInfo(const pa_server_info& info);
     void onSinkInfo(const pa_sink_info& info);
-    void startQuery(pa_operation* operation, const char* function);
+    bool startQuery(pa_operation* operation, const char* function);
+    pa_time_event* startTimer(int milliseconds, pa_time_event_cb_t callback);
+    void stopTimer(pa_time_event*& timer);
     void queryServer();
     void querySink(std::uint32_t index);
     void noteOutput();
@@ -82,6 +86,7 @@ private:
     std::unique_ptr<pa_threaded_mainloop, LoopDeleter> loop_;
     std::unique_ptr<pa_context, ContextDeleter> context_;
     pa_time_event* reconnectTimer_ = nullptr;
+    pa_time_event* settleTimer_ = nullptr;
     int backoffMs_ = 0;
 
     // Everything below belongs to the loop: touched only with the loop lock held.
