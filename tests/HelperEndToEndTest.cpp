@@ -69,6 +69,7 @@ protected:
             text << "not found";
         }
         text << "\ndefault sink: " << server->defaultSink();
+        text << "\nhelper " << (helper->process().running() ? "running" : "ended");
         return text.str() + "\nhelper log:\n" + helper->log() + "\nserver log:\n" + server->log();
     }
 

@@ -125,6 +125,7 @@ void PipeWireServer::start() {
 }
 
 void PipeWireServer::stop() {
+    dropControl();
     for (auto* process : {&pulse_, &wireplumber_, &pipewire_, &bus_}) {
         if (*process) {
             (*process)->stop();
@@ -134,6 +135,7 @@ void PipeWireServer::stop() {
 }
 
 void PipeWireServer::kill() {
+    dropControl();
     for (auto* process : {&pulse_, &wireplumber_, &pipewire_}) {
         if (*process) {
             (*process)->kill();

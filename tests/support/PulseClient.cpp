@@ -159,8 +159,8 @@ std::string PulseClient::defaultSink() {
 bool PulseClient::setDefaultSink(const std::string& name) {
     Request request{loop_.get()};
     pa_threaded_mainloop_lock(loop_.get());
-    bool done = finish(
-        pa_context_set_default_sink(context_.get(), name.c_str(), onSuccess, &request));
+    bool done =
+        finish(pa_context_set_default_sink(context_.get(), name.c_str(), onSuccess, &request));
     pa_threaded_mainloop_unlock(loop_.get());
     return done && request.succeeded;
 }
@@ -184,8 +184,8 @@ bool PulseClient::setVolume(const std::string& name, float fraction) {
 bool PulseClient::setMute(const std::string& name, bool muted) {
     Request request{loop_.get()};
     pa_threaded_mainloop_lock(loop_.get());
-    bool done = finish(pa_context_set_sink_mute_by_name(context_.get(), name.c_str(), muted,
-                                                        onSuccess, &request));
+    bool done = finish(
+        pa_context_set_sink_mute_by_name(context_.get(), name.c_str(), muted, onSuccess, &request));
     pa_threaded_mainloop_unlock(loop_.get());
     return done && request.succeeded;
 }
@@ -210,8 +210,8 @@ bool PulseClient::watch(const std::string& name) {
         watched_ = info.index;
         changes_ = 0;
         pa_context_set_subscribe_callback(context_.get(), onEvent, this);
-        done = finish(pa_context_subscribe(context_.get(), PA_SUBSCRIPTION_MASK_SINK, onSuccess,
-                                           &request));
+        done = finish(
+            pa_context_subscribe(context_.get(), PA_SUBSCRIPTION_MASK_SINK, onSuccess, &request));
     }
     pa_threaded_mainloop_unlock(loop_.get());
     return done && request.succeeded;

@@ -64,8 +64,8 @@ private:
     static void onSink(pa_context* context, const pa_sink_info* info, int eol, void* userdata);
     static void onServer(pa_context* context, const pa_server_info* info, void* userdata);
     static void onSuccess(pa_context* context, int success, void* userdata);
-    static void onEvent(pa_context* context, pa_subscription_event_type_t type,
-                        std::uint32_t index, void* self);
+    static void onEvent(pa_context* context, pa_subscription_event_type_t type, std::uint32_t index,
+                        void* self);
 
     std::unique_ptr<pa_threaded_mainloop, LoopDeleter> loop_;
     std::unique_ptr<pa_context, ContextDeleter> context_;

@@ -51,6 +51,7 @@ void PulseServer::start() {
 }
 
 void PulseServer::stop() {
+    dropControl();
     if (daemon_) {
         daemon_->stop();
         daemon_.reset();
@@ -58,6 +59,7 @@ void PulseServer::stop() {
 }
 
 void PulseServer::kill() {
+    dropControl();
     if (daemon_) {
         daemon_->kill();
         daemon_.reset();

@@ -17,7 +17,8 @@ namespace {
 
 constexpr auto kStartDeadline = std::chrono::seconds(10);
 constexpr auto kSwitchWait = std::chrono::seconds(1);
-constexpr auto kRetryWait = std::chrono::milliseconds(20);
+constexpr auto kRetryWait = std::chrono::milliseconds(100);
+constexpr auto kPollWait = std::chrono::milliseconds(10);
 
 } // namespace
 
@@ -37,29 +38,42 @@ SoundServer::SoundServer(std::string folder, std::vector<SinkSpec> sinks, std::s
     makeDirs(folder_);
 }
 
+SoundServer::~SoundServer() = default;
+
+PulseClient* SoundServer::control() const {
+    if (!control_ || !control_->connected()) {
+        control_ = PulseClient::tryConnect(address());
+    }
+    return control_.get();
+}
+
+void SoundServer::dropControl() const {
+    control_.reset();
+}
+
 std::string SoundServer::defaultSink() const {
     auto client = PulseClient::tryConnect(address());
     return client ? client->defaultSink() : "";
 }
 
-// Connections here are few and long: PipeWire 0.3.65 loses default-sink changes on their way
-// to other clients, the helper among them, while connections come and go quickly.
 void SoundServer::switchDefault(const std::string& sink) const {
     auto other = std::find_if(sinks_.begin(), sinks_.end(),
                               [&](const SinkSpec& s) { return s.name != sink; });
     auto end = std::chrono::steady_clock::now() + kStartDeadline;
     for (bool retry = false; std::chrono::steady_clock::now() < end; retry = true) {
-        auto client = PulseClient::tryConnect(address());
+        if (retry) {
+            // A connection made while WirePlumber sets up may refuse or lose switches for good.
+            dropControl();
+            std::this_thread::sleep_for(kRetryWait);
+        }
+        PulseClient* client = control();
         if (client && retry && other != sinks_.end()) {
             // WirePlumber may pass over a sink it is still setting up, and it looks again
             // only when the wish changes.
             client->setDefaultSink(other->name);
         }
-        if (!client || !client->setDefaultSink(sink)) {
-            std::this_thread::sleep_for(kRetryWait);
-            continue;
-        }
-        if (eventually([&] { return client->defaultSink() == sink; }, kSwitchWait)) {
+        if (client && client->setDefaultSink(sink) &&
+            eventually([&] { return client->defaultSink() == sink; }, kSwitchWait)) {
             return;
         }
     }
@@ -67,19 +81,15 @@ void SoundServer::switchDefault(const std::string& sink) const {
 }
 
 void SoundServer::waitUntilReady(const std::function<bool()>& alive) const {
-    std::unique_ptr<PulseClient> client;
     auto end = std::chrono::steady_clock::now() + kStartDeadline;
     while (std::chrono::steady_clock::now() < end) {
         if (!alive()) {
             throw std::runtime_error("the sound server ended:\n" + log());
         }
-        if (!client || !client->connected()) {
-            client = PulseClient::tryConnect(address());
-        }
-        if (client && hasEverySinkAndADefault(*client)) {
+        if (PulseClient* client = control(); client && hasEverySinkAndADefault(*client)) {
             return;
         }
-        std::this_thread::sleep_for(kRetryWait);
+        std::this_thread::sleep_for(kPollWait);
     }
     throw std::runtime_error("the sound server did not get ready:\n" + log());
 }

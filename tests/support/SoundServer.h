@@ -24,7 +24,7 @@ public:
     static std::unique_ptr<SoundServer> make(const std::string& kind, const std::string& folder,
                                              std::vector<SinkSpec> sinks);
 
-    virtual ~SoundServer() = default;
+    virtual ~SoundServer();
     SoundServer(const SoundServer&) = delete;
     SoundServer& operator=(const SoundServer&) = delete;
 
@@ -56,10 +56,18 @@ protected:
     // Polls until the server answers as start() promises, or throws.
     void waitUntilReady(const std::function<bool()>& alive) const;
     bool hasEverySinkAndADefault(PulseClient& client) const;
+    // The fixture's own connection, made again when it was lost; nullptr when the server does
+    // not answer. One long connection: PipeWire 0.3.65 loses default-sink changes on their way
+    // to other clients, the helper among them, while connections come and go.
+    PulseClient* control() const;
+    void dropControl() const;
 
     std::string folder_;
     std::vector<SinkSpec> sinks_;
     std::string socket_;
+
+private:
+    mutable std::unique_ptr<PulseClient> control_;
 };
 
 } // namespace sonvela::test
