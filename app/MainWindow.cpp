@@ -13,13 +13,15 @@ MainWindow::~MainWindow() = default;
 
 void MainWindow::bind(ConfigModel* model) {
     model_ = model;
-    for (const QString& key : {ConfigModel::kDeviceName, ConfigModel::kDeviceIcon,
-                               ConfigModel::kOutputVolume, ConfigModel::kIsRunning,
-                               ConfigModel::kIsLoginItem}) {
+    for (const QString& key :
+         {ConfigModel::kDeviceName, ConfigModel::kDeviceIcon, ConfigModel::kOutputVolume,
+          ConfigModel::kIsRunning, ConfigModel::kIsLoginItem}) {
         showValue(key, model->valueForKey(key));
     }
     connect(model, &ConfigModel::valueChanged, this,
-            [this](const QString& key, const QVariant&, const QVariant& value) { showValue(key, value); });
+            [this](const QString& key, const QVariant&, const QVariant& value) {
+                showValue(key, value);
+            });
 
     // The slider drives the spin box (see the .ui), so the spin box alone reports the change.
     connect(ui_->volumeSpinBox, &QSpinBox::valueChanged, this, [this](int percent) {

@@ -21,7 +21,9 @@ public:
 
     void bind(ConfigModel* model);
     // Asked before the window closes; closing is refused when it answers false.
-    void setShouldClose(std::function<bool()> shouldClose) { shouldClose_ = std::move(shouldClose); }
+    void setShouldClose(std::function<bool()> shouldClose) {
+        shouldClose_ = std::move(shouldClose);
+    }
 
     Ui::MainWindow& ui() { return *ui_; }
 

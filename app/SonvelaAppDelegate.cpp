@@ -23,7 +23,9 @@ constexpr AudioObjectPropertyAddress kEveryProperty{kAudioObjectPropertySelector
 const char* const kHelperName = "Sonvela Helper";
 const char* const kHelperBundleName = "Sonvela Helper.app";
 
-std::string helperPath() { return TQZAppTool::getResPath() + kHelperBundleName; }
+std::string helperPath() {
+    return TQZAppTool::getResPath() + kHelperBundleName;
+}
 
 QString fromUtf8(const std::string& text) {
     return QString::fromUtf8(text.data(), qsizetype(text.size()));
@@ -42,13 +44,12 @@ QIcon iconFor(const std::string& outputType) {
 } // namespace
 
 SonvelaAppDelegate::SonvelaAppDelegate() {
-    connect(&configModel_, &ConfigModel::valueChanged, this,
-            [this](const QString& key) {
-                // Observing starts at the end of start-up; the model's earlier writes only show.
-                if (observing_) {
-                    observeValueForKeyPath(key);
-                }
-            });
+    connect(&configModel_, &ConfigModel::valueChanged, this, [this](const QString& key) {
+        // Observing starts at the end of start-up; the model's earlier writes only show.
+        if (observing_) {
+            observeValueForKeyPath(key);
+        }
+    });
 }
 
 bool SonvelaAppDelegate::isIgnored(const QString& outputType) {
@@ -100,7 +101,9 @@ void SonvelaAppDelegate::applicationDidFinishLaunching() {
     observing_ = true;
 }
 
-void SonvelaAppDelegate::checkConfigFile() { VolumeTable::ensureUserTable(); }
+void SonvelaAppDelegate::checkConfigFile() {
+    VolumeTable::ensureUserTable();
+}
 
 void SonvelaAppDelegate::checkHelperRunningStatus() {
     if (!AppUtil::applicationIsRunning(kHelperName)) {
@@ -131,8 +134,9 @@ void SonvelaAppDelegate::unregisterListenerForAudioDevice() {
 void SonvelaAppDelegate::checkAudioDeviceDataSource() {
     std::string type = SoundController::sharedSoundController()->getAudioDeviceDataSourceName();
     configModel_.setValueForKey(fromUtf8(type), ConfigModel::kDeviceType);
-    configModel_.setValueForKey(fromUtf8(Bundle::main().localizedString(type, "", "AudioDeviceName")),
-                                ConfigModel::kDeviceName);
+    configModel_.setValueForKey(
+        fromUtf8(Bundle::main().localizedString(type, "", "AudioDeviceName")),
+        ConfigModel::kDeviceName);
     configModel_.setValueForKey(iconFor(type), ConfigModel::kDeviceIcon);
 
     std::optional<float> stored;
@@ -196,7 +200,7 @@ OSStatus audioObjectPropertyListenerProc(AudioObjectID, std::uint32_t,
     // The refresh touches the model and the widgets: it runs on the GUI thread, in order with
     // the user's own changes.
     auto* delegate = static_cast<SonvelaAppDelegate*>(clientData);
-    QMetaObject::invokeMethod(delegate, [delegate] { delegate->checkAudioDeviceDataSource(); },
-                              Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        delegate, [delegate] { delegate->checkAudioDeviceDataSource(); }, Qt::QueuedConnection);
     return kAudioHardwareNoError;
 }

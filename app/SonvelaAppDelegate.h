@@ -48,8 +48,6 @@ private:
     bool observing_ = false;
 };
 
-platform::audio::OSStatus
-audioObjectPropertyListenerProc(platform::audio::AudioObjectID objectID,
-                                std::uint32_t numberAddresses,
-                                const platform::audio::AudioObjectPropertyAddress* addresses,
-                                void* clientData);
+platform::audio::OSStatus audioObjectPropertyListenerProc(
+    platform::audio::AudioObjectID objectID, std::uint32_t numberAddresses,
+    const platform::audio::AudioObjectPropertyAddress* addresses, void* clientData);

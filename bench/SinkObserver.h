@@ -35,8 +35,8 @@ private:
     struct LoopDeleter {
         void operator()(pa_threaded_mainloop* loop) const;
     };
-    static void onEvent(pa_context* context, pa_subscription_event_type_t type,
-                        std::uint32_t index, void* self);
+    static void onEvent(pa_context* context, pa_subscription_event_type_t type, std::uint32_t index,
+                        void* self);
     static void onSink(pa_context* context, const pa_sink_info* info, int eol, void* self);
     static void onIndex(pa_context* context, const pa_sink_info* info, int eol, void* self);
     static void onState(pa_context* context, void* self);

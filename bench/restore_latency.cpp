@@ -150,20 +150,21 @@ int main(int argc, char** argv) {
                 switches);
     print("helper", ours);
     std::printf("helper   restores %zu for %d switches\n", restores, switches);
-    std::printf("helper   CPU %.3f ms per restore\n", cpu * 1000.0 / double(std::max<std::size_t>(restores, 1)));
+    std::printf("helper   CPU %.3f ms per restore\n",
+                cpu * 1000.0 / double(std::max<std::size_t>(restores, 1)));
     std::printf("helper   RSS high-water %ld KiB idle, %ld KiB after the run\n", idleHwm, hwm);
     std::printf("helper   %.1f wake-ups per second while idle\n", idleWakeUps);
     std::fflush(stdout);
 
     const char* path = std::getenv("PATH");
-    ChildProcess script({"setsid", "sh", SONVELA_SOURCE_DIR "/bench/volume_by_hand.sh",
-                         "phones=75", "tv=40"},
-                        {"PULSE_SERVER=" + server.address(), "HOME=" + home.path(),
-                         std::string("PATH=") + (path ? path : "/usr/bin:/bin")},
-                        home.path() + "/script.log");
+    ChildProcess script(
+        {"setsid", "sh", SONVELA_SOURCE_DIR "/bench/volume_by_hand.sh", "phones=75", "tv=40"},
+        {"PULSE_SERVER=" + server.address(), "HOME=" + home.path(),
+         std::string("PATH=") + (path ? path : "/usr/bin:/bin")},
+        home.path() + "/script.log");
     std::this_thread::sleep_for(milliseconds(500));
-    Latencies theirs = measure(switches, control, observer,
-                               [] { std::this_thread::sleep_for(milliseconds(5)); });
+    Latencies theirs =
+        measure(switches, control, observer, [] { std::this_thread::sleep_for(milliseconds(5)); });
     ::kill(-script.pid(), SIGTERM);
     print("script", theirs);
     double ratio = percentile(theirs.restored, 50) / std::max(percentile(ours.restored, 50), 1e-9);

@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <string>
 #include <vector>
@@ -18,7 +19,9 @@ using namespace std::chrono;
 
 namespace {
 
-long long nowNs() { return duration_cast<nanoseconds>(steady_clock::now().time_since_epoch()).count(); }
+long long nowNs() {
+    return duration_cast<nanoseconds>(steady_clock::now().time_since_epoch()).count();
+}
 
 long vmHwmKiB() {
     std::ifstream in("/proc/self/status");
@@ -35,7 +38,8 @@ int child(int argc, char** argv, long long launchedNs) {
     QApplication app(argc, argv);
     SettingsApplication settings;
     settings.start();
-    while (!settings.window().isVisible() || settings.delegate().configModel()->deviceType().isEmpty()) {
+    while (!settings.window().isVisible() ||
+           settings.delegate().configModel()->deviceType().isEmpty()) {
         QCoreApplication::processEvents();
     }
     QCoreApplication::processEvents();
@@ -51,16 +55,19 @@ int main(int argc, char** argv) {
     }
     int runs = argc > 1 ? std::max(1, std::atoi(argv[1])) : 10;
     sonvela::test::TempHome home;
-    sonvela::test::PulseServer server(home.path() + "/server", {{"phones", "headphone", "Headphones"}});
+    sonvela::test::PulseServer server(home.path() + "/server",
+                                      {{"phones", "headphone", "Headphones"}});
     server.start();
     const char* path = std::getenv("PATH");
+    // Our own file: children are started through a wrapper, for which /proc/self is itself.
+    std::string self = std::filesystem::read_symlink("/proc/self/exe").string();
     std::vector<double> times;
     std::vector<long> rss;
     for (int i = 0; i < runs; ++i) {
         std::string out = home.path() + "/run" + std::to_string(i);
         {
             sonvela::test::ChildProcess run(
-                {"/proc/self/exe", "--child", std::to_string(nowNs())},
+                {self, "--child", std::to_string(nowNs())},
                 {"HOME=" + home.path(), "XDG_CONFIG_HOME=" + home.configHome(),
                  "XDG_RUNTIME_DIR=" + home.path() + "/run", "PULSE_SERVER=" + server.address(),
                  "QT_QPA_PLATFORM=offscreen", std::string("PATH=") + (path ? path : "/usr/bin")},
@@ -83,8 +90,9 @@ int main(int argc, char** argv) {
         std::printf("the settings program never reported its window\n");
         return 1;
     }
-    std::printf("settings window, %zu launches: shown and filled after %.1f ms median, %.1f ms max\n",
-                times.size(), times[times.size() / 2], times.back());
+    std::printf(
+        "settings window, %zu launches: shown and filled after %.1f ms median, %.1f ms max\n",
+        times.size(), times[times.size() / 2], times.back());
     std::printf("settings program RSS high-water: %.1f MiB median, %.1f MiB max\n",
                 double(rss[rss.size() / 2]) / 1024.0, double(rss.back()) / 1024.0);
     return 0;

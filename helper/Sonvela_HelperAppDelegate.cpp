@@ -37,7 +37,9 @@ void Sonvela_HelperAppDelegate::applicationDidFinishLaunching() {
     checkAudioDeviceDataSource();
 }
 
-void Sonvela_HelperAppDelegate::checkConfigFile() { VolumeTable::ensureUserTable(); }
+void Sonvela_HelperAppDelegate::checkConfigFile() {
+    VolumeTable::ensureUserTable();
+}
 
 void Sonvela_HelperAppDelegate::checkAudioDeviceDataSource() {
     std::shared_lock inFlight(restoring_);

@@ -26,8 +26,6 @@ private:
     std::shared_mutex restoring_;
 };
 
-platform::audio::OSStatus
-audioObjectPropertyListenerProc(platform::audio::AudioObjectID objectID,
-                                std::uint32_t numberAddresses,
-                                const platform::audio::AudioObjectPropertyAddress* addresses,
-                                void* clientData);
+platform::audio::OSStatus audioObjectPropertyListenerProc(
+    platform::audio::AudioObjectID objectID, std::uint32_t numberAddresses,
+    const platform::audio::AudioObjectPropertyAddress* addresses, void* clientData);

@@ -23,11 +23,11 @@ constexpr AudioObjectPropertyAddress kDefaultOutputDevice{kAudioHardwareProperty
 constexpr AudioObjectPropertyAddress kDataSource{kAudioDevicePropertyDataSource,
                                                  kAudioDevicePropertyScopeOutput,
                                                  kAudioObjectPropertyElementMaster};
-constexpr AudioObjectPropertyAddress kVolume{kAudioHardwareServiceDeviceProperty_VirtualMasterVolume,
-                                             kAudioDevicePropertyScopeOutput,
-                                             kAudioObjectPropertyElementMaster};
-constexpr AudioObjectPropertyAddress kMute{kAudioDevicePropertyMute, kAudioDevicePropertyScopeOutput,
-                                           kAudioObjectPropertyElementMaster};
+constexpr AudioObjectPropertyAddress kVolume{
+    kAudioHardwareServiceDeviceProperty_VirtualMasterVolume, kAudioDevicePropertyScopeOutput,
+    kAudioObjectPropertyElementMaster};
+constexpr AudioObjectPropertyAddress kMute{
+    kAudioDevicePropertyMute, kAudioDevicePropertyScopeOutput, kAudioObjectPropertyElementMaster};
 
 OSStatus read32(AudioObjectID object, const AudioObjectPropertyAddress& address,
                 std::uint32_t& value) {
@@ -50,7 +50,9 @@ SoundController* SoundController::sharedSoundController() {
     return SoundControllerSingleton.load();
 }
 
-SoundController* SoundController::getInstance() { return sharedSoundController(); }
+SoundController* SoundController::getInstance() {
+    return sharedSoundController();
+}
 
 void SoundController::setDefaultAudioDevice() {
     std::uint32_t device = 0;
@@ -65,7 +67,9 @@ std::uint32_t SoundController::lookUpDevice() {
     return outputDeviceID.load();
 }
 
-std::uint32_t SoundController::getOutputDeviceID() { return lookUpDevice(); }
+std::uint32_t SoundController::getOutputDeviceID() {
+    return lookUpDevice();
+}
 
 std::uint32_t SoundController::getAudioDeviceDataSource() {
     std::uint32_t code = 0;
@@ -110,9 +114,13 @@ void SoundController::setHardwareVolume(float volume) {
     write32(device, kMute, 0);
 }
 
-void SoundController::muteHardwareVolume() { write32(lookUpDevice(), kMute, 1); }
+void SoundController::muteHardwareVolume() {
+    write32(lookUpDevice(), kMute, 1);
+}
 
-void SoundController::unmuteHardwareVolume() { write32(lookUpDevice(), kMute, 0); }
+void SoundController::unmuteHardwareVolume() {
+    write32(lookUpDevice(), kMute, 0);
+}
 
 void SoundController::toggleMute() {
     // Remembers only what it did last; the device's own switch is never asked.
@@ -125,6 +133,10 @@ void SoundController::toggleMute() {
     }
 }
 
-void SoundController::increaseVolume() { setHardwareVolume(getHardwareVolume() + kVolumeStep); }
+void SoundController::increaseVolume() {
+    setHardwareVolume(getHardwareVolume() + kVolumeStep);
+}
 
-void SoundController::decreaseVolume() { setHardwareVolume(getHardwareVolume() - kVolumeStep); }
+void SoundController::decreaseVolume() {
+    setHardwareVolume(getHardwareVolume() - kVolumeStep);
+}

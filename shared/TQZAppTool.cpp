@@ -8,9 +8,13 @@
 using platform::bundle::Bundle;
 namespace plist = platform::plist;
 
-std::string TQZAppTool::getResPath() { return Bundle::main().resourcePath() + "/"; }
+std::string TQZAppTool::getResPath() {
+    return Bundle::main().resourcePath() + "/";
+}
 
-std::string TQZAppTool::getAppPath() { return Bundle::main().bundlePath() + "/"; }
+std::string TQZAppTool::getAppPath() {
+    return Bundle::main().bundlePath() + "/";
+}
 
 std::optional<std::string> TQZAppTool::applicationSupportFolder(const std::string& folderName) {
     auto folders = platform::paths::applicationSupportDirectories();

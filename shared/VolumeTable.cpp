@@ -42,8 +42,8 @@ std::optional<float> VolumeTable::storedVolume(const std::optional<std::string>&
     return volume;
 }
 
-bool VolumeTable::storeVolume(const std::optional<std::string>& path,
-                              const std::string& outputType, float volume) {
+bool VolumeTable::storeVolume(const std::optional<std::string>& path, const std::string& outputType,
+                              float volume) {
     if (!path) {
         return false;
     }

@@ -192,8 +192,8 @@ void appendBigEndian(QByteArray& out, quint32 value) {
 
 // An .icns whose entries are all PNG: Qt's reader cannot decode the JPEG 2000 ones.
 QByteArray icns(const Glyph& glyph, QColor colour) {
-    const std::pair<const char*, int> entries[] = {
-        {"icp4", 16}, {"icp5", 32}, {"icp6", 64}, {"ic07", 128}, {"ic08", 256}, {"ic09", 512}};
+    const std::pair<const char*, int> entries[] = {{"icp4", 16},  {"icp5", 32},  {"icp6", 64},
+                                                   {"ic07", 128}, {"ic08", 256}, {"ic09", 512}};
     QByteArray body;
     for (const auto& [type, size] : entries) {
         QByteArray data = png(render(glyph, colour, size));
