@@ -131,7 +131,8 @@ int main(int argc, char** argv) {
 
     HelperProcess helper(SONVELA_HELPER_PATH, home.path(), server.address());
     pid_t pid = helper.process().pid();
-    std::this_thread::sleep_for(milliseconds(500));
+    // Past start-up, including the one look at the server a second after connecting.
+    std::this_thread::sleep_for(milliseconds(1500));
     long idleHwm = procField(pid, "status", "VmHWM:");
     long wakeBefore = wakeUps(pid);
     std::this_thread::sleep_for(seconds(5));
