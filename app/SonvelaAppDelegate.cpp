@@ -1,10 +1,10 @@
 #include "app/SonvelaAppDelegate.h"
 
 #include "platform/bundle/Bundle.h"
-#include "platform/log/Log.h"
 #include "shared/AppUtil.h"
 #include "shared/LoginItemAPI.h"
 #include "shared/SoundController.h"
+#include "shared/SystemAudioListener.h"
 #include "shared/TQZAppTool.h"
 #include "shared/VolumeTable.h"
 
@@ -15,10 +15,6 @@ using namespace platform::audio;
 using platform::bundle::Bundle;
 
 namespace {
-
-constexpr AudioObjectPropertyAddress kEveryProperty{kAudioObjectPropertySelectorWildcard,
-                                                    kAudioObjectPropertyScopeWildcard,
-                                                    kAudioObjectPropertyElementWildcard};
 
 const char* const kHelperName = "Sonvela Helper";
 const char* const kHelperBundleName = "Sonvela Helper.app";
@@ -118,17 +114,11 @@ void SonvelaAppDelegate::checkHelperLoginItemStatus() {
 }
 
 void SonvelaAppDelegate::registerListenerForAudioDevice() {
-    if (addPropertyListener(kAudioObjectSystemObject, &kEveryProperty,
-                            audioObjectPropertyListenerProc, this) != kAudioHardwareNoError) {
-        platform::log::nslog("register listener error!");
-    }
+    SystemAudioListener::add(audioObjectPropertyListenerProc, this);
 }
 
 void SonvelaAppDelegate::unregisterListenerForAudioDevice() {
-    if (removePropertyListener(kAudioObjectSystemObject, &kEveryProperty,
-                               audioObjectPropertyListenerProc, this) != kAudioHardwareNoError) {
-        platform::log::nslog("unregister listener error!");
-    }
+    SystemAudioListener::remove(audioObjectPropertyListenerProc, this);
 }
 
 void SonvelaAppDelegate::checkAudioDeviceDataSource() {

@@ -3,6 +3,7 @@
 #include "platform/log/Log.h"
 #include "shared/AppUtil.h"
 #include "shared/SoundController.h"
+#include "shared/SystemAudioListener.h"
 #include "shared/VolumeTable.h"
 
 #include <cctype>
@@ -10,10 +11,6 @@
 using namespace platform::audio;
 
 namespace {
-
-constexpr AudioObjectPropertyAddress kEveryProperty{kAudioObjectPropertySelectorWildcard,
-                                                    kAudioObjectPropertyScopeWildcard,
-                                                    kAudioObjectPropertyElementWildcard};
 
 // An output type that could not be read is four NUL bytes; the log shows such bytes as "?".
 std::string printable(const std::string& text) {
@@ -60,17 +57,11 @@ void Sonvela_HelperAppDelegate::checkAudioDeviceDataSource() {
 }
 
 void Sonvela_HelperAppDelegate::registerListenerForAudioDevice() {
-    if (addPropertyListener(kAudioObjectSystemObject, &kEveryProperty,
-                            audioObjectPropertyListenerProc, this) != kAudioHardwareNoError) {
-        platform::log::nslog("register listener error!");
-    }
+    SystemAudioListener::add(audioObjectPropertyListenerProc, this);
 }
 
 void Sonvela_HelperAppDelegate::unregisterListenerForAudioDevice() {
-    if (removePropertyListener(kAudioObjectSystemObject, &kEveryProperty,
-                               audioObjectPropertyListenerProc, this) != kAudioHardwareNoError) {
-        platform::log::nslog("unregister listener error!");
-    }
+    SystemAudioListener::remove(audioObjectPropertyListenerProc, this);
 }
 
 void Sonvela_HelperAppDelegate::finishRestores() {
