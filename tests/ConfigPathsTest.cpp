@@ -1,4 +1,3 @@
-#include "platform/bundle/Bundle.h"
 #include "platform/plist/PlistFile.h"
 #include "shared/AppUtil.h"
 #include "shared/TQZAppTool.h"
@@ -20,17 +19,9 @@ namespace {
 
 class ConfigPaths : public testing::Test {
 protected:
-    void SetUp() override {
-        app = home.path() + "/Sonvela.app";
-        sonvela::test::makeDirs(app + "/Resources");
-        fs::copy_file(SONVELA_SOURCE_DIR "/resources/DefaultConfig.plist",
-                      app + "/Resources/DefaultConfig.plist");
-        platform::bundle::Bundle::overrideMainForTesting(app);
-    }
-    void TearDown() override { platform::bundle::Bundle::overrideMainForTesting(std::nullopt); }
-
     TempHome home;
-    std::string app;
+    sonvela::test::MainBundle bundle{home.path() + "/Sonvela.app"};
+    const std::string& app = bundle.path();
 };
 
 TEST_F(ConfigPaths, UserTableLiesInTheConfigFolder) {

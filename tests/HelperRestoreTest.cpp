@@ -1,6 +1,5 @@
 #include "helper/Sonvela_HelperAppDelegate.h"
 
-#include "platform/bundle/Bundle.h"
 #include "tests/support/SimulatedAudio.h"
 #include "tests/support/TempHome.h"
 
@@ -28,15 +27,6 @@ std::string tableWith(const std::string& entries) {
 // A helper bundle of our own with the shipped default table, and a temporary home.
 class Restore : public testing::Test {
 protected:
-    void SetUp() override {
-        bundle = home.path() + "/Sonvela Helper.app";
-        sonvela::test::makeDirs(bundle + "/Resources");
-        fs::copy_file(SONVELA_SOURCE_DIR "/resources/DefaultConfig.plist",
-                      bundle + "/Resources/DefaultConfig.plist");
-        platform::bundle::Bundle::overrideMainForTesting(bundle);
-    }
-    void TearDown() override { platform::bundle::Bundle::overrideMainForTesting(std::nullopt); }
-
     void writeTable(const std::string& bytes) {
         sonvela::test::makeDirs(home.configHome() + "/Sonvela");
         sonvela::test::writeAll(home.configPlist(), bytes);
@@ -50,9 +40,10 @@ protected:
     }
 
     TempHome home;
+    sonvela::test::MainBundle helperBundle{home.path() + "/Sonvela Helper.app"};
+    const std::string& bundle = helperBundle.path();
     SimulatedAudio audio;
     Sonvela_HelperAppDelegate delegate;
-    std::string bundle;
 };
 
 struct Case {

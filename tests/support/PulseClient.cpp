@@ -132,10 +132,15 @@ void PulseClient::onSuccess(pa_context*, int success, void* userdata) {
     pa_threaded_mainloop_signal(request.loop, 0);
 }
 
+bool PulseClient::lookUp(const std::string& name, Request& info) {
+    return finish(pa_context_get_sink_info_by_name(context_.get(), name.c_str(), onSink, &info)) &&
+           info.sink;
+}
+
 std::optional<PulseClient::SinkState> PulseClient::sink(const std::string& name) {
     Request request{loop_.get()};
     pa_threaded_mainloop_lock(loop_.get());
-    finish(pa_context_get_sink_info_by_name(context_.get(), name.c_str(), onSink, &request));
+    lookUp(name, request);
     pa_threaded_mainloop_unlock(loop_.get());
     return request.sink;
 }
@@ -169,9 +174,8 @@ bool PulseClient::setVolume(const std::string& name, float fraction) {
     Request info{loop_.get()};
     Request request{loop_.get()};
     pa_threaded_mainloop_lock(loop_.get());
-    bool done =
-        finish(pa_context_get_sink_info_by_name(context_.get(), name.c_str(), onSink, &info));
-    if (done && info.sink) {
+    bool done = lookUp(name, info);
+    if (done) {
         pa_cvolume volume;
         pa_cvolume_set(&volume, info.channels, pa_volume_t(std::lround(fraction * PA_VOLUME_NORM)));
         done = finish(pa_context_set_sink_volume_by_name(context_.get(), name.c_str(), &volume,
@@ -204,9 +208,8 @@ bool PulseClient::watch(const std::string& name) {
     Request info{loop_.get()};
     Request request{loop_.get()};
     pa_threaded_mainloop_lock(loop_.get());
-    bool done =
-        finish(pa_context_get_sink_info_by_name(context_.get(), name.c_str(), onSink, &info));
-    if (done && info.sink) {
+    bool done = lookUp(name, info);
+    if (done) {
         watched_ = info.index;
         changes_ = 0;
         pa_context_set_subscribe_callback(context_.get(), onEvent, this);

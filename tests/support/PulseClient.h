@@ -60,6 +60,8 @@ private:
     PulseClient() = default;
     bool connect(const std::string& server);
     bool finish(pa_operation* operation);
+    // With the loop locked: the sink's state, channels and index; false when there is none.
+    bool lookUp(const std::string& name, Request& info);
 
     static void onSink(pa_context* context, const pa_sink_info* info, int eol, void* userdata);
     static void onServer(pa_context* context, const pa_server_info* info, void* userdata);

@@ -1,5 +1,7 @@
 #include "tests/support/TempHome.h"
 
+#include "platform/bundle/Bundle.h"
+
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -43,6 +45,16 @@ TempHome::~TempHome() {
     std::filesystem::remove_all(path_, ignored);
 }
 
+MainBundle::MainBundle(std::string path) : path_(std::move(path)) {
+    std::filesystem::create_directories(path_ + "/Resources");
+    std::filesystem::copy_file(SONVELA_SOURCE_DIR "/resources/DefaultConfig.plist", defaultTable());
+    platform::bundle::Bundle::overrideMainForTesting(path_);
+}
+
+MainBundle::~MainBundle() {
+    platform::bundle::Bundle::overrideMainForTesting(std::nullopt);
+}
+
 std::string readAll(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     std::ostringstream out;
@@ -55,7 +67,9 @@ void writeAll(const std::string& path, const std::string& bytes) {
     out << bytes;
 }
 
-void makeDirs(const std::string& path) { std::filesystem::create_directories(path); }
+void makeDirs(const std::string& path) {
+    std::filesystem::create_directories(path);
+}
 
 std::vector<std::string> listDir(const std::string& path) {
     std::vector<std::string> names;

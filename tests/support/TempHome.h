@@ -29,6 +29,22 @@ private:
     std::vector<Saved> saved_;
 };
 
+// A bundle folder of the test's own that stands in for the running program's bundle while the
+// object lives; its resources hold the default table the programs ship.
+class MainBundle {
+public:
+    explicit MainBundle(std::string path);
+    ~MainBundle();
+    MainBundle(const MainBundle&) = delete;
+    MainBundle& operator=(const MainBundle&) = delete;
+
+    const std::string& path() const { return path_; }
+    std::string defaultTable() const { return path_ + "/Resources/DefaultConfig.plist"; }
+
+private:
+    std::string path_;
+};
+
 // Small file helpers for tests.
 std::string readAll(const std::string& path);
 void writeAll(const std::string& path, const std::string& bytes);
