@@ -16,7 +16,7 @@ int main(int argc, char** argv) {
         return 2;
     }
     QApplication app(argc, argv);
-    auto backend = std::make_shared<SimulatedBackend>();
+    auto backend = makeBackend<SimulatedBackend>();
     backend->setDefaultDevice(backend->addDevice(fourCharCode("hdpn"), 0.75f));
     useBackend(backend);
 

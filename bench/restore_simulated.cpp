@@ -27,7 +27,7 @@ struct Setup {
         setenv("XDG_CONFIG_HOME", (root + "/config").c_str(), 1);
         fs::create_directories(root + "/config");
         platform::bundle::Bundle::overrideMainForTesting(root + "/Sonvela Helper.app");
-        backend = std::make_shared<SimulatedBackend>();
+        backend = makeBackend<SimulatedBackend>();
         backend->setDefaultDevice(backend->addDevice(fourCharCode("hdpn"), 0.2f));
         useBackend(backend);
     }

@@ -77,8 +77,10 @@ protected:
     void killAndRestartServer() {
         client.reset();
         server->kill();
-        ASSERT_TRUE(eventually([&] { return helper->log().find("failed") != std::string::npos; }))
-            << helper->log();
+        ASSERT_TRUE(eventually([&] {
+            return helper->log().find("lost the connection to the sound server: ") !=
+                   std::string::npos;
+        })) << helper->log();
         server->start();
         client = std::make_unique<PulseClient>(server->address());
     }

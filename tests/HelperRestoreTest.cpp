@@ -77,8 +77,8 @@ TEST_P(RestoreCases, SetsTheStoredVolume) {
     // Every restore mutes first, whatever it sets afterwards.
     auto writes = audio.backend->writes();
     ASSERT_FALSE(writes.empty());
-    EXPECT_EQ(writes.front().selector, kAudioDevicePropertyMute);
-    EXPECT_EQ(writes.front().value, 1u);
+    EXPECT_EQ(writes.front().call, SimulatedBackend::Call::SetMuted);
+    EXPECT_TRUE(writes.front().muted);
 }
 
 const std::string kStored = "<key>ispk</key><real>0.9</real><key>hdpn</key>";
@@ -134,7 +134,7 @@ TEST_F(Restore, UnusableTablePathsAreLeftAloneAndKeepTheOutputMuted) {
             }
             writeTable(plistWith(deep));
         }
-        audio.backend->setMuted(id, false);
+        audio.backend->changeMuted(id, false);
         std::string log = restore();
         EXPECT_NE(log.find("volume: 0.000000"), std::string::npos) << kind;
         EXPECT_TRUE(audio.backend->device(id)->muted) << kind;
@@ -163,8 +163,7 @@ TEST_F(Restore, NoTableWhereNoneCanBeMade) {
 
 TEST_F(Restore, UnreadableOutputTypeIsLoggedPrintably) {
     AudioDeviceID id = audio.output("hdpn", 0.3f);
-    audio.backend->failCalls(kAudioDevicePropertyDataSource, SimulatedBackend::Access::Get,
-                             kAudioHardwareUnspecifiedError);
+    audio.backend->fail(SimulatedBackend::Call::OutputType);
     std::string log = restore();
     EXPECT_NE(log.find("output type: ????, volume: 0.000000"), std::string::npos) << log;
     EXPECT_TRUE(audio.backend->device(id)->muted);

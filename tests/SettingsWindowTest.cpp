@@ -263,7 +263,7 @@ TEST_F(SettingsWindow, OnARealServerSwitchingTheDefaultSinkUpdatesWhatIsShown) {
         {{"phones", "headphone", "Headphones"}, {"tv", "tv", "Television"}});
     server.start();
     setenv("PULSE_SERVER", server.address().c_str(), 1);
-    useBackend(std::make_shared<PulseBackend>());
+    useBackend(makeBackend<PulseBackend>());
     writeTable({{"hdpn", plist::Value(0.3f)}, {"hdmi", plist::Value(0.8f)}});
     delegate.registerListenerForAudioDevice();
     delegate.checkAudioDeviceDataSource();

@@ -1,5 +1,7 @@
 #include "platform/audio/AudioObject.h"
+#include "platform/audio/ListenerRegistry.h"
 
+#include "tests/support/Eventually.h"
 #include "tests/support/SimulatedAudio.h"
 
 #include <gtest/gtest.h>
@@ -42,7 +44,7 @@ TEST(AudioListeners, CalledOnTheNotificationThreadForOutputChangesOnly) {
     ASSERT_EQ(addPropertyListener(kAudioObjectSystemObject, &kEverything, countCall, &calls), 0);
     AudioDeviceID a = audio.output("ispk", 0.5f);
     AudioDeviceID b = audio.output("hdpn", 0.5f);
-    audio.backend->setDataSource(b, fourCharCode("hdst"));
+    audio.backend->changeOutputType(b, fourCharCode("hdst"));
     audio.backend->setDefaultDevice(a);
     audio.backend->waitUntilIdle();
     EXPECT_EQ(calls.count, 4);
@@ -63,20 +65,53 @@ TEST(AudioListeners, CalledOnTheNotificationThreadForOutputChangesOnly) {
 }
 
 TEST(AudioListeners, AddressesMatchWithWildcards) {
-    SimulatedAudio audio;
-    Calls defaultOnly, dataSourceOnly;
+    ListenerRegistry registry;
+    Calls defaultOnly, dataSourceOnly, everything;
     AudioObjectPropertyAddress dOut{kAudioHardwarePropertyDefaultOutputDevice,
                                     kAudioObjectPropertyScopeWildcard,
                                     kAudioObjectPropertyElementWildcard};
     AudioObjectPropertyAddress ssrc{kAudioDevicePropertyDataSource, kAudioDevicePropertyScopeOutput,
                                     0};
-    addPropertyListener(kAudioObjectSystemObject, &dOut, countCall, &defaultOnly);
-    addPropertyListener(kAudioObjectSystemObject, &ssrc, countCall, &dataSourceOnly);
-    AudioDeviceID id = audio.output("hdpn", 0.5f);
-    audio.backend->setDataSource(id, fourCharCode("hdmi"));
-    audio.backend->waitUntilIdle();
-    EXPECT_EQ(defaultOnly.count, 1);
-    EXPECT_EQ(dataSourceOnly.count, 1);
+    registry.add(kAudioObjectSystemObject, dOut, countCall, &defaultOnly);
+    registry.add(kAudioObjectSystemObject, ssrc, countCall, &dataSourceOnly);
+    registry.add(kAudioObjectSystemObject, kEverything, countCall, &everything);
+    EXPECT_NE(registry.add(100, kEverything, countCall, &everything), 0);
+
+    registry.deliver(
+        {kAudioHardwarePropertyDefaultOutputDevice, kAudioObjectPropertyScopeGlobal, 0});
+    registry.deliver(ssrc);
+    registry.deliver(kEverything);
+    EXPECT_EQ(defaultOnly.count, 2);
+    EXPECT_EQ(dataSourceOnly.count, 2);
+    EXPECT_EQ(everything.count, 3);
+}
+
+// A listener that swaps the backend and lets go of the old one while that one is delivering.
+OSStatus swapBackend(AudioObjectID, std::uint32_t, const AudioObjectPropertyAddress*, void* data) {
+    std::shared_ptr<Backend> old = currentBackend();
+    useBackend(*static_cast<std::shared_ptr<SimulatedBackend>*>(data));
+    old.reset();
+    std::uint32_t device = 0, size = 4;
+    AudioObjectPropertyAddress address{kAudioHardwarePropertyDefaultOutputDevice,
+                                       kAudioObjectPropertyScopeGlobal, 0};
+    getPropertyData(kAudioObjectSystemObject, &address, 0, nullptr, &size, &device);
+    return 0;
+}
+
+TEST(AudioListeners, ABackendDroppedDuringItsDeliveryOutlivesIt) {
+    auto next = makeBackend<SimulatedBackend>();
+    auto first = makeBackend<SimulatedBackend>();
+    std::weak_ptr<Backend> watched = first;
+    useBackend(first);
+    ASSERT_EQ(addPropertyListener(kAudioObjectSystemObject, &kEverything, swapBackend, &next), 0);
+    // The layer holds the only reference, which the listener drops.
+    SimulatedBackend* delivering = first.get();
+    first.reset();
+    delivering->notify();
+
+    EXPECT_TRUE(sonvela::test::eventually([&] { return watched.expired(); }));
+    EXPECT_EQ(currentBackend(), next);
+    useBackend(nullptr);
 }
 
 TEST(AudioCalls, RejectWrongSizesQualifiersAndObjects) {

@@ -10,7 +10,7 @@
 #include <thread>
 
 using namespace platform::audio;
-using Access = SimulatedBackend::Access;
+using Call = SimulatedBackend::Call;
 using sonvela::test::SimulatedAudio;
 
 namespace {
@@ -73,15 +73,14 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(SoundController, RejectedWritesChangeNothingAndOnlyAFailedMuteAlerts) {
     SimulatedAudio audio;
     AudioDeviceID id = audio.output("hdpn", 0.3f, true);
-    audio.backend->failCalls(kAudioHardwareServiceDeviceProperty_VirtualMasterVolume, Access::Set,
-                             kAudioHardwareUnspecifiedError);
+    audio.backend->fail(Call::SetVolume);
     controller().setHardwareVolume(0.8f);
     EXPECT_TRUE(audio.backend->device(id)->muted);
     EXPECT_FLOAT_EQ(audio.backend->device(id)->volume, 0.3f);
     EXPECT_TRUE(audio.alerts.empty());
 
-    audio.backend->setMuted(id, false);
-    audio.backend->failCalls(kAudioDevicePropertyMute, Access::Set, kAudioHardwareUnspecifiedError);
+    audio.backend->changeMuted(id, false);
+    audio.backend->fail(Call::SetMuted);
     controller().setHardwareVolume(0.0f);
     controller().setHardwareVolume(-1.0f);
     EXPECT_EQ(audio.alerts,
@@ -101,13 +100,12 @@ TEST(SoundController, VolumeReadsOnlyValuesInRange) {
     SimulatedAudio audio;
     AudioDeviceID id = audio.output("hdpn", 0.0f);
     for (const auto& c : cases) {
-        audio.backend->setVolume(id, c.reported);
+        audio.backend->changeVolume(id, c.reported);
         EXPECT_FLOAT_EQ(controller().getHardwareVolume(), c.expected) << c.reported;
     }
-    audio.backend->setVolume(id, kNaN);
+    audio.backend->changeVolume(id, kNaN);
     EXPECT_TRUE(std::isnan(controller().getHardwareVolume()));
-    audio.backend->failCalls(kAudioHardwareServiceDeviceProperty_VirtualMasterVolume, Access::Get,
-                             kAudioHardwareUnspecifiedError);
+    audio.backend->fail(Call::Volume);
     EXPECT_EQ(controller().getHardwareVolume(), 0.0f);
 }
 
@@ -118,8 +116,7 @@ TEST(SoundController, OutputTypeIsTheDataSourceMostSignificantByteFirst) {
     EXPECT_EQ(controller().getAudioDeviceDataSourceName(), "ispk");
     EXPECT_EQ(controller().getOutputDeviceID(), id);
 
-    audio.backend->failCalls(kAudioDevicePropertyDataSource, Access::Get,
-                             kAudioHardwareUnspecifiedError);
+    audio.backend->fail(Call::OutputType);
     EXPECT_EQ(controller().getAudioDeviceDataSource(), 0u);
     EXPECT_EQ(controller().getAudioDeviceDataSourceName(), std::string(4, '\0'));
 }
@@ -134,8 +131,7 @@ TEST(SoundController, EachCallActsOnTheDefaultOfItsOwnMomentOrTheLastOneFound) {
     EXPECT_FLOAT_EQ(audio.backend->device(headphones)->volume, 0.7f);
     EXPECT_FLOAT_EQ(audio.backend->device(speakers)->volume, 0.9f);
 
-    audio.backend->failCalls(kAudioHardwarePropertyDefaultOutputDevice, Access::Get,
-                             kAudioHardwareNotRunningError);
+    audio.backend->fail(Call::DefaultOutput);
     controller().setHardwareVolume(0.25f);
     EXPECT_EQ(controller().getOutputDeviceID(), speakers);
     EXPECT_FLOAT_EQ(audio.backend->device(speakers)->volume, 0.25f);
@@ -150,9 +146,9 @@ TEST(SoundController, ToggleFlipsByWhatItDidLastNotByTheDevice) {
     controller().toggleMute();
     EXPECT_FALSE(audio.backend->device(id)->muted);
 
-    audio.backend->failCalls(kAudioDevicePropertyMute, Access::Set, kAudioHardwareUnspecifiedError);
+    audio.backend->fail(Call::SetMuted);
     controller().toggleMute(); // fails, flips all the same
-    audio.backend->failCalls(kAudioDevicePropertyMute, Access::Set, kAudioHardwareNoError);
+    audio.backend->fail(Call::SetMuted, false);
     controller().toggleMute();
     EXPECT_FALSE(audio.backend->device(id)->muted);
 }
@@ -169,13 +165,12 @@ TEST(SoundController, VolumeSteps) {
     EXPECT_FALSE(audio.backend->device(id)->muted);
     EXPECT_FLOAT_EQ(audio.backend->device(id)->volume, 0.125f);
 
-    audio.backend->setVolume(id, 0.97f);
+    audio.backend->changeVolume(id, 0.97f);
     controller().increaseVolume();
     EXPECT_FLOAT_EQ(audio.backend->device(id)->volume, 1.0f);
 
-    audio.backend->setMuted(id, true);
-    audio.backend->failCalls(kAudioHardwareServiceDeviceProperty_VirtualMasterVolume, Access::Get,
-                             kAudioHardwareUnspecifiedError);
+    audio.backend->changeMuted(id, true);
+    audio.backend->fail(Call::Volume);
     controller().increaseVolume();
     EXPECT_FLOAT_EQ(audio.backend->device(id)->volume, 0.0625f);
     EXPECT_FALSE(audio.backend->device(id)->muted);

@@ -2,7 +2,10 @@
 
 #include "platform/audio/Backend.h"
 
+#include <bit>
+#include <cstring>
 #include <mutex>
+#include <thread>
 #include <utility>
 
 namespace platform::audio {
@@ -17,7 +20,70 @@ bool valid(const AudioObjectPropertyAddress* address, std::uint32_t qualifierSiz
     return address != nullptr && qualifierSize == 0;
 }
 
+OSStatus statusOf(Result result) {
+    switch (result) {
+    case Result::Ok:
+        return kAudioHardwareNoError;
+    case Result::NoServer:
+        return kAudioHardwareNotRunningError;
+    case Result::NoSuchOutput:
+        return kAudioHardwareBadObjectError;
+    case Result::Refused:
+        break;
+    }
+    return kAudioHardwareUnspecifiedError;
+}
+
+// What a 4-byte read of the property asks the backend for.
+Result read(Backend& backend, AudioObjectID objectID, std::uint32_t selector,
+            std::uint32_t& value) {
+    if (objectID == kAudioObjectSystemObject) {
+        if (selector != kAudioHardwarePropertyDefaultOutputDevice) {
+            return Result::Refused;
+        }
+        return backend.defaultOutput(value);
+    }
+    if (selector == kAudioDevicePropertyDataSource) {
+        return backend.outputType(objectID, value);
+    }
+    if (selector == kAudioHardwareServiceDeviceProperty_VirtualMasterVolume) {
+        float fraction = 0;
+        Result result = backend.volume(objectID, fraction);
+        value = std::bit_cast<std::uint32_t>(fraction);
+        return result;
+    }
+    if (selector == kAudioDevicePropertyMute) {
+        bool muted = false;
+        Result result = backend.muted(objectID, muted);
+        value = muted ? 1 : 0;
+        return result;
+    }
+    return Result::Refused;
+}
+
+Result write(Backend& backend, AudioObjectID objectID, std::uint32_t selector,
+             std::uint32_t value) {
+    if (objectID == kAudioObjectSystemObject) {
+        return Result::Refused;
+    }
+    if (selector == kAudioHardwareServiceDeviceProperty_VirtualMasterVolume) {
+        return backend.setVolume(objectID, std::bit_cast<float>(value));
+    }
+    if (selector == kAudioDevicePropertyMute) {
+        return backend.setMuted(objectID, value != 0);
+    }
+    return Result::Refused;
+}
+
 } // namespace
+
+void retire(Backend* backend) {
+    if (backend->onNotificationThread()) {
+        std::thread([backend] { delete backend; }).detach();
+    } else {
+        delete backend;
+    }
+}
 
 void useBackend(std::shared_ptr<Backend> backend) {
     std::shared_ptr<Backend> previous;
@@ -25,8 +91,8 @@ void useBackend(std::shared_ptr<Backend> backend) {
         std::lock_guard lock(backendMutex);
         previous = std::exchange(installedBackend, std::move(backend));
     }
-    // The old backend goes away here, outside the lock: its notification thread may still be
-    // finishing a listener that asks for the current backend.
+    // The old backend goes away here, outside the lock: its listener may still be asking for
+    // the current backend.
 }
 
 std::shared_ptr<Backend> currentBackend() {
@@ -35,6 +101,10 @@ std::shared_ptr<Backend> currentBackend() {
         installedBackend = makeDefaultBackend();
     }
     return installedBackend;
+}
+
+void giveUpWaiting() {
+    currentBackend()->giveUpWaiting();
 }
 
 OSStatus getPropertyData(AudioObjectID objectID, const AudioObjectPropertyAddress* address,
@@ -46,7 +116,12 @@ OSStatus getPropertyData(AudioObjectID objectID, const AudioObjectPropertyAddres
     if (*ioDataSize != 4) {
         return kAudioHardwareBadPropertySizeError;
     }
-    return currentBackend()->getProperty(objectID, *address, *ioDataSize, outData);
+    std::uint32_t value = 0;
+    OSStatus status = statusOf(read(*currentBackend(), objectID, address->mSelector, value));
+    if (status == kAudioHardwareNoError) {
+        std::memcpy(outData, &value, sizeof value);
+    }
+    return status;
 }
 
 OSStatus setPropertyData(AudioObjectID objectID, const AudioObjectPropertyAddress* address,
@@ -58,7 +133,9 @@ OSStatus setPropertyData(AudioObjectID objectID, const AudioObjectPropertyAddres
     if (dataSize != 4) {
         return kAudioHardwareBadPropertySizeError;
     }
-    return currentBackend()->setProperty(objectID, *address, dataSize, data);
+    std::uint32_t value = 0;
+    std::memcpy(&value, data, sizeof value);
+    return statusOf(write(*currentBackend(), objectID, address->mSelector, value));
 }
 
 OSStatus addPropertyListener(AudioObjectID objectID, const AudioObjectPropertyAddress* address,

@@ -11,7 +11,8 @@ using OSStatus = std::int32_t;
 
 // Four printable characters packed with the first one in the most significant byte.
 constexpr std::uint32_t fourCharCode(const char (&code)[5]) {
-    return (std::uint32_t(std::uint8_t(code[0])) << 24) | (std::uint32_t(std::uint8_t(code[1])) << 16) |
+    return (std::uint32_t(std::uint8_t(code[0])) << 24) |
+           (std::uint32_t(std::uint8_t(code[1])) << 16) |
            (std::uint32_t(std::uint8_t(code[2])) << 8) | std::uint32_t(std::uint8_t(code[3]));
 }
 
@@ -59,18 +60,22 @@ OSStatus getPropertyData(AudioObjectID objectID, const AudioObjectPropertyAddres
                          std::uint32_t qualifierSize, const void* qualifier,
                          std::uint32_t* ioDataSize, void* outData);
 OSStatus setPropertyData(AudioObjectID objectID, const AudioObjectPropertyAddress* address,
-                         std::uint32_t qualifierSize, const void* qualifier,
-                         std::uint32_t dataSize, const void* data);
+                         std::uint32_t qualifierSize, const void* qualifier, std::uint32_t dataSize,
+                         const void* data);
 
-// Listeners are called on the layer's notification thread, never on the thread of the sound
-// server connection, so a listener may make blocking get/set calls.
+// Listeners are called on a thread of the audio layer, never on the caller's and never inside
+// the sound server library's callbacks, so a listener may make blocking get/set calls.
 OSStatus addPropertyListener(AudioObjectID objectID, const AudioObjectPropertyAddress* address,
                              AudioObjectPropertyListenerProc listener, void* clientData);
 OSStatus removePropertyListener(AudioObjectID objectID, const AudioObjectPropertyAddress* address,
                                 AudioObjectPropertyListenerProc listener, void* clientData);
 
-// Installs the backend every call above goes to. Until one is installed the first call makes
-// the default backend.
+// For a program that is about to end: calls that wait for the sound server give up at once,
+// now and from now on, whatever the server does.
+void giveUpWaiting();
+
+// Installs the backend every call above goes to (made with makeBackend). Until one is
+// installed the first call makes the default backend.
 void useBackend(std::shared_ptr<Backend> backend);
 std::shared_ptr<Backend> currentBackend();
 

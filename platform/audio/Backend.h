@@ -4,29 +4,49 @@
 #include "platform/audio/ListenerRegistry.h"
 
 #include <memory>
+#include <utility>
 
 namespace platform::audio {
 
-// A source of audio devices. Implementations answer the 4-byte properties of the system object
-// and of devices, and call notifyListeners() after events that may change the default output
-// device or its kind, never after a volume or mute change.
+// How a call of a backend ended; the audio calls turn it into a status code.
+enum class Result { Ok, NoServer, NoSuchOutput, Refused };
+
+// A source of outputs: which one is the default, and each one's kind, volume and mute. A
+// backend calls its listeners on a thread of its own after events that may change the default
+// output or its kind, never after a volume or mute change.
 class Backend {
 public:
     virtual ~Backend() = default;
 
-    virtual OSStatus getProperty(AudioObjectID objectID, const AudioObjectPropertyAddress& address,
-                                 std::uint32_t& size, void* data) = 0;
-    virtual OSStatus setProperty(AudioObjectID objectID, const AudioObjectPropertyAddress& address,
-                                 std::uint32_t size, const void* data) = 0;
+    virtual Result defaultOutput(AudioDeviceID& device) = 0;
+    // The kind of output as a four-character code ("hdpn").
+    virtual Result outputType(AudioDeviceID device, std::uint32_t& code) = 0;
+    // The largest channel as a fraction of full volume; a boosted output reads as 1.0.
+    virtual Result volume(AudioDeviceID device, float& fraction) = 0;
+    virtual Result muted(AudioDeviceID device, bool& muted) = 0;
+    virtual Result setVolume(AudioDeviceID device, float fraction) = 0;
+    virtual Result setMuted(AudioDeviceID device, bool muted) = 0;
+
+    // Whether the caller runs on the thread that calls the listeners.
+    virtual bool onNotificationThread() const = 0;
+    // Calls that wait for the sound server give up at once, now and from now on.
+    virtual void giveUpWaiting() {}
 
     ListenerRegistry& listeners() { return listeners_; }
-
-protected:
-    void notifyListeners(const AudioObjectPropertyAddress& changed) { listeners_.notify(changed); }
 
 private:
     ListenerRegistry listeners_;
 };
+
+// Destroys a backend, but never on its own notification thread: a listener may drop the last
+// reference while its delivery is still running, and the backend is then destroyed on a thread
+// of its own once the delivery has returned.
+void retire(Backend* backend);
+
+// Backends are made with this, so that their last owner may let go anywhere.
+template <typename T, typename... Args> std::shared_ptr<T> makeBackend(Args&&... args) {
+    return std::shared_ptr<T>(new T(std::forward<Args>(args)...), [](T* b) { retire(b); });
+}
 
 // The backend a program gets when nobody installed one.
 std::shared_ptr<Backend> makeDefaultBackend();

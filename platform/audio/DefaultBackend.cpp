@@ -2,6 +2,8 @@
 
 namespace platform::audio {
 
-std::shared_ptr<Backend> makeDefaultBackend() { return std::make_shared<PulseBackend>(); }
+std::shared_ptr<Backend> makeDefaultBackend() {
+    return makeBackend<PulseBackend>();
+}
 
 } // namespace platform::audio

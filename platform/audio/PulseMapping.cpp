@@ -70,7 +70,8 @@ std::uint32_t outputTypeOf(const pa_sink_info& sink) {
     const pa_device_port_type_t port =
         hasPort ? pa_device_port_type_t(sink.active_port->type) : PA_DEVICE_PORT_TYPE_UNKNOWN;
 
-    if (propertyIs(sink, PA_PROP_DEVICE_BUS, {"bluetooth"}) || port == PA_DEVICE_PORT_TYPE_BLUETOOTH) {
+    if (propertyIs(sink, PA_PROP_DEVICE_BUS, {"bluetooth"}) ||
+        port == PA_DEVICE_PORT_TYPE_BLUETOOTH) {
         return code("blth");
     }
     if (propertyIs(sink, PA_PROP_DEVICE_BUS, {"usb"}) || port == PA_DEVICE_PORT_TYPE_USB) {

@@ -18,7 +18,11 @@ pa_cvolume scaledTo(const pa_cvolume& volume, float fraction);
 
 // Sink indexes are small numbers starting at 0; device ids may never be 0 or 1.
 inline constexpr std::uint32_t kDeviceIdOffset = 16;
-inline std::uint32_t deviceIdOf(std::uint32_t sinkIndex) { return sinkIndex + kDeviceIdOffset; }
-inline std::uint32_t sinkIndexOf(std::uint32_t deviceId) { return deviceId - kDeviceIdOffset; }
+inline std::uint32_t deviceIdOf(std::uint32_t sinkIndex) {
+    return sinkIndex + kDeviceIdOffset;
+}
+inline std::uint32_t sinkIndexOf(std::uint32_t deviceId) {
+    return deviceId - kDeviceIdOffset;
+}
 
 } // namespace platform::audio::pulse

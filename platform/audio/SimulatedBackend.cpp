@@ -1,25 +1,30 @@
 #include "platform/audio/SimulatedBackend.h"
 
-#include <bit>
-#include <cstring>
-
 namespace platform::audio {
 
 namespace {
 
-constexpr AudioObjectPropertyAddress kDefaultDeviceChanged{
-    kAudioHardwarePropertyDefaultOutputDevice, kAudioObjectPropertyScopeGlobal,
-    kAudioObjectPropertyElementMaster};
-constexpr AudioObjectPropertyAddress kDataSourceChanged{kAudioDevicePropertyDataSource,
-                                                        kAudioDevicePropertyScopeOutput,
-                                                        kAudioObjectPropertyElementMaster};
+constexpr AudioObjectPropertyAddress kOutputChanged{kAudioHardwarePropertyDefaultOutputDevice,
+                                                    kAudioObjectPropertyScopeGlobal,
+                                                    kAudioObjectPropertyElementMaster};
 
 } // namespace
 
-AudioDeviceID SimulatedBackend::addDevice(std::uint32_t dataSource, float volume, bool muted) {
+SimulatedBackend::SimulatedBackend() : thread_([this] { run(); }) {}
+
+SimulatedBackend::~SimulatedBackend() {
+    {
+        std::lock_guard lock(mutex_);
+        stopping_ = true;
+    }
+    wake_.notify_all();
+    thread_.join();
+}
+
+AudioDeviceID SimulatedBackend::addDevice(std::uint32_t outputType, float volume, bool muted) {
     std::lock_guard lock(mutex_);
     AudioDeviceID id = nextId_++;
-    devices_[id] = Device{dataSource, volume, muted};
+    devices_[id] = Device{outputType, volume, muted};
     return id;
 }
 
@@ -31,7 +36,7 @@ void SimulatedBackend::removeDevice(AudioDeviceID device) {
             defaultDevice_ = kAudioObjectUnknown;
         }
     }
-    notifyListeners(kDefaultDeviceChanged);
+    notify();
 }
 
 void SimulatedBackend::setDefaultDevice(AudioDeviceID device) {
@@ -39,28 +44,23 @@ void SimulatedBackend::setDefaultDevice(AudioDeviceID device) {
         std::lock_guard lock(mutex_);
         defaultDevice_ = device;
     }
-    notifyListeners(kDefaultDeviceChanged);
+    notify();
 }
 
-AudioDeviceID SimulatedBackend::defaultDevice() const {
-    std::lock_guard lock(mutex_);
-    return defaultDevice_;
-}
-
-void SimulatedBackend::setDataSource(AudioDeviceID device, std::uint32_t dataSource) {
+void SimulatedBackend::changeOutputType(AudioDeviceID device, std::uint32_t outputType) {
     {
         std::lock_guard lock(mutex_);
-        devices_[device].dataSource = dataSource;
+        devices_[device].outputType = outputType;
     }
-    notifyListeners(kDataSourceChanged);
+    notify();
 }
 
-void SimulatedBackend::setVolume(AudioDeviceID device, float volume) {
+void SimulatedBackend::changeVolume(AudioDeviceID device, float volume) {
     std::lock_guard lock(mutex_);
     devices_[device].volume = volume;
 }
 
-void SimulatedBackend::setMuted(AudioDeviceID device, bool muted) {
+void SimulatedBackend::changeMuted(AudioDeviceID device, bool muted) {
     std::lock_guard lock(mutex_);
     devices_[device].muted = muted;
 }
@@ -68,18 +68,15 @@ void SimulatedBackend::setMuted(AudioDeviceID device, bool muted) {
 std::optional<SimulatedBackend::Device> SimulatedBackend::device(AudioDeviceID device) const {
     std::lock_guard lock(mutex_);
     auto found = devices_.find(device);
-    if (found == devices_.end()) {
-        return std::nullopt;
-    }
-    return found->second;
+    return found == devices_.end() ? std::nullopt : std::optional(found->second);
 }
 
-void SimulatedBackend::failCalls(std::uint32_t selector, Access access, OSStatus status) {
+void SimulatedBackend::fail(Call call, bool failing) {
     std::lock_guard lock(mutex_);
-    if (status == kAudioHardwareNoError) {
-        failures_.erase({selector, access});
+    if (failing) {
+        failing_.insert(call);
     } else {
-        failures_[{selector, access}] = status;
+        failing_.erase(call);
     }
 }
 
@@ -93,88 +90,90 @@ void SimulatedBackend::clearWrites() {
     writes_.clear();
 }
 
-void SimulatedBackend::notify() { notifyListeners(kDefaultDeviceChanged); }
-
-OSStatus SimulatedBackend::failure(std::uint32_t selector, Access access) const {
-    auto found = failures_.find({selector, access});
-    return found == failures_.end() ? kAudioHardwareNoError : found->second;
+void SimulatedBackend::notify() {
+    {
+        std::lock_guard lock(mutex_);
+        ++due_;
+    }
+    wake_.notify_all();
 }
 
-OSStatus SimulatedBackend::getProperty(AudioObjectID objectID,
-                                       const AudioObjectPropertyAddress& address,
-                                       std::uint32_t& size, void* data) {
-    std::lock_guard lock(mutex_);
-    if (OSStatus status = failure(address.mSelector, Access::Get)) {
-        return status;
-    }
-    std::uint32_t value = 0;
-    OSStatus status = kAudioHardwareNoError;
-    if (objectID == kAudioObjectSystemObject) {
-        if (address.mSelector != kAudioHardwarePropertyDefaultOutputDevice) {
-            return kAudioHardwareUnknownPropertyError;
+void SimulatedBackend::waitUntilIdle() {
+    std::unique_lock lock(mutex_);
+    wake_.wait(lock, [this] { return due_ == 0 && !delivering_; });
+}
+
+void SimulatedBackend::run() {
+    std::unique_lock lock(mutex_);
+    for (;;) {
+        wake_.wait(lock, [this] { return stopping_ || due_ > 0; });
+        if (stopping_) {
+            return;
         }
-        if (defaultDevice_ == kAudioObjectUnknown) {
-            return kAudioHardwareNotRunningError;
-        }
-        value = defaultDevice_;
-    } else {
-        status = readDevice(objectID, address.mSelector, value);
+        --due_;
+        delivering_ = true;
+        lock.unlock();
+        listeners().deliver(kOutputChanged);
+        lock.lock();
+        delivering_ = false;
+        wake_.notify_all();
     }
-    if (status == kAudioHardwareNoError) {
-        std::memcpy(data, &value, sizeof value);
-        size = sizeof value;
-    }
-    return status;
 }
 
-OSStatus SimulatedBackend::setProperty(AudioObjectID objectID,
-                                       const AudioObjectPropertyAddress& address, std::uint32_t,
-                                       const void* data) {
-    std::uint32_t value = 0;
-    std::memcpy(&value, data, sizeof value);
+bool SimulatedBackend::onNotificationThread() const {
+    return std::this_thread::get_id() == thread_.get_id();
+}
+
+Result SimulatedBackend::defaultOutput(AudioDeviceID& device) {
     std::lock_guard lock(mutex_);
-    OSStatus status = failure(address.mSelector, Access::Set);
-    if (status == kAudioHardwareNoError) {
-        status = writeDevice(objectID, address.mSelector, value);
+    if (failing_.contains(Call::DefaultOutput) || defaultDevice_ == kAudioObjectUnknown) {
+        return Result::NoServer;
     }
-    writes_.push_back({objectID, address.mSelector, value, status});
-    return status;
+    device = defaultDevice_;
+    return Result::Ok;
 }
 
-OSStatus SimulatedBackend::readDevice(AudioObjectID objectID, std::uint32_t selector,
-                                      std::uint32_t& out) const {
-    auto found = devices_.find(objectID);
-    if (found == devices_.end()) {
-        return kAudioHardwareBadObjectError;
-    }
-    const Device& d = found->second;
-    if (selector == kAudioDevicePropertyDataSource) {
-        out = d.dataSource;
-    } else if (selector == kAudioHardwareServiceDeviceProperty_VirtualMasterVolume) {
-        out = std::bit_cast<std::uint32_t>(d.volume);
-    } else if (selector == kAudioDevicePropertyMute) {
-        out = d.muted ? 1 : 0;
-    } else {
-        return kAudioHardwareUnknownPropertyError;
-    }
-    return kAudioHardwareNoError;
+Result SimulatedBackend::outputType(AudioDeviceID device, std::uint32_t& code) {
+    return change(device, Call::OutputType, [&](Device& d) { code = d.outputType; });
 }
 
-OSStatus SimulatedBackend::writeDevice(AudioObjectID objectID, std::uint32_t selector,
-                                       std::uint32_t value) {
-    auto found = devices_.find(objectID);
-    if (found == devices_.end()) {
-        return kAudioHardwareBadObjectError;
+Result SimulatedBackend::volume(AudioDeviceID device, float& fraction) {
+    return change(device, Call::Volume, [&](Device& d) { fraction = d.volume; });
+}
+
+Result SimulatedBackend::muted(AudioDeviceID device, bool& muted) {
+    return change(device, Call::Muted, [&](Device& d) { muted = d.muted; });
+}
+
+Result SimulatedBackend::setVolume(AudioDeviceID device, float fraction) {
+    Result result = change(device, Call::SetVolume, [&](Device& d) { d.volume = fraction; });
+    record({device, Call::SetVolume, fraction, false, result == Result::Ok});
+    return result;
+}
+
+Result SimulatedBackend::setMuted(AudioDeviceID device, bool muted) {
+    Result result = change(device, Call::SetMuted, [&](Device& d) { d.muted = muted; });
+    record({device, Call::SetMuted, 0.0f, muted, result == Result::Ok});
+    return result;
+}
+
+void SimulatedBackend::record(const Write& write) {
+    std::lock_guard lock(mutex_);
+    writes_.push_back(write);
+}
+
+// Reads and writes alike: a failing call changes nothing.
+template <typename Change>
+Result SimulatedBackend::change(AudioDeviceID id, Call call, Change change) {
+    std::lock_guard lock(mutex_);
+    auto found = devices_.find(id);
+    Result result = failing_.contains(call)   ? Result::Refused
+                    : found == devices_.end() ? Result::NoSuchOutput
+                                              : Result::Ok;
+    if (result == Result::Ok) {
+        change(found->second);
     }
-    Device& d = found->second;
-    if (selector == kAudioHardwareServiceDeviceProperty_VirtualMasterVolume) {
-        d.volume = std::bit_cast<float>(value);
-    } else if (selector == kAudioDevicePropertyMute) {
-        d.muted = value != 0;
-    } else {
-        return kAudioHardwareIllegalOperationError;
-    }
-    return kAudioHardwareNoError;
+    return result;
 }
 
 } // namespace platform::audio

@@ -2,76 +2,90 @@
 
 #include "platform/audio/Backend.h"
 
+#include <condition_variable>
 #include <map>
 #include <mutex>
 #include <optional>
+#include <set>
+#include <thread>
 #include <vector>
 
 namespace platform::audio {
 
-// An in-memory sound system for tests: devices with a data source, a volume and a mute switch,
-// a settable default output device, and any call made to fail on demand.
+// An in-memory sound system for tests: outputs with a kind, a volume and a mute switch, a
+// settable default output, any call made to fail on demand, and one delivery to the listeners
+// for every change that notifies.
 class SimulatedBackend : public Backend {
 public:
     struct Device {
-        std::uint32_t dataSource = 0;
+        std::uint32_t outputType = 0;
         float volume = 0;
         bool muted = false;
     };
 
-    enum class Access { Get, Set };
+    enum class Call { DefaultOutput, OutputType, Volume, Muted, SetVolume, SetMuted };
 
     // One accepted or refused write, in the order the writes arrived.
     struct Write {
         AudioDeviceID device;
-        std::uint32_t selector;
-        std::uint32_t value; // the raw 4 bytes: a float's bits for the volume
-        OSStatus status;
+        Call call;
+        float volume; // for SetVolume
+        bool muted;   // for SetMuted
+        bool accepted;
     };
 
-    AudioDeviceID addDevice(std::uint32_t dataSource, float volume = 0.5f, bool muted = false);
+    SimulatedBackend();
+    ~SimulatedBackend() override;
+    SimulatedBackend(const SimulatedBackend&) = delete;
+    SimulatedBackend& operator=(const SimulatedBackend&) = delete;
+
+    AudioDeviceID addDevice(std::uint32_t outputType, float volume = 0.5f, bool muted = false);
+    // The default output becomes none when it is removed. Notifies.
     void removeDevice(AudioDeviceID device);
-
-    // Makes the device the default output and notifies the listeners, as a switch of the
-    // output does. kAudioObjectUnknown means there is no default output.
+    // kAudioObjectUnknown means there is no default output. Notifies, as a switch does.
     void setDefaultDevice(AudioDeviceID device);
-    AudioDeviceID defaultDevice() const;
-
-    // Changes the kind of output (headphones plugged in) and notifies.
-    void setDataSource(AudioDeviceID device, std::uint32_t dataSource);
-
-    // Change the state the way another program would: no notification.
-    void setVolume(AudioDeviceID device, float volume);
-    void setMuted(AudioDeviceID device, bool muted);
+    // Headphones plugged in. Notifies.
+    void changeOutputType(AudioDeviceID device, std::uint32_t outputType);
+    // Changes made the way another program would: no notification.
+    void changeVolume(AudioDeviceID device, float volume);
+    void changeMuted(AudioDeviceID device, bool muted);
 
     std::optional<Device> device(AudioDeviceID device) const;
-
-    // Every later call of this property and direction answers with the status (0 clears it).
-    void failCalls(std::uint32_t selector, Access access, OSStatus status);
-
+    // Every later call of that kind fails until it is cleared.
+    void fail(Call call, bool failing = true);
     std::vector<Write> writes() const;
     void clearWrites();
 
-    // Sends a notification without any change, as an unrelated event would.
+    // A delivery without a change, as an unrelated event would give.
     void notify();
-    void waitUntilIdle() { listeners().waitUntilIdle(); }
+    // Blocks until every delivery due has been made.
+    void waitUntilIdle();
 
-    OSStatus getProperty(AudioObjectID objectID, const AudioObjectPropertyAddress& address,
-                         std::uint32_t& size, void* data) override;
-    OSStatus setProperty(AudioObjectID objectID, const AudioObjectPropertyAddress& address,
-                         std::uint32_t size, const void* data) override;
+    Result defaultOutput(AudioDeviceID& device) override;
+    Result outputType(AudioDeviceID device, std::uint32_t& code) override;
+    Result volume(AudioDeviceID device, float& fraction) override;
+    Result muted(AudioDeviceID device, bool& muted) override;
+    Result setVolume(AudioDeviceID device, float fraction) override;
+    Result setMuted(AudioDeviceID device, bool muted) override;
+    bool onNotificationThread() const override;
 
 private:
-    OSStatus failure(std::uint32_t selector, Access access) const;
-    OSStatus readDevice(AudioObjectID objectID, std::uint32_t selector, std::uint32_t& out) const;
-    OSStatus writeDevice(AudioObjectID objectID, std::uint32_t selector, std::uint32_t value);
+    template <typename Change> Result change(AudioDeviceID id, Call call, Change change);
+    void record(const Write& write);
+    void run();
 
     mutable std::mutex mutex_;
     std::map<AudioDeviceID, Device> devices_;
     AudioDeviceID defaultDevice_ = kAudioObjectUnknown;
     AudioDeviceID nextId_ = 100;
-    std::map<std::pair<std::uint32_t, Access>, OSStatus> failures_;
+    std::set<Call> failing_;
     std::vector<Write> writes_;
+
+    std::condition_variable wake_;
+    int due_ = 0;
+    bool delivering_ = false;
+    bool stopping_ = false;
+    std::thread thread_;
 };
 
 } // namespace platform::audio

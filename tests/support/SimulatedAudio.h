@@ -13,7 +13,7 @@ namespace sonvela::test {
 // Installs a fresh simulated sound system for one test, with an alert presenter that counts.
 class SimulatedAudio {
 public:
-    SimulatedAudio() : backend(std::make_shared<platform::audio::SimulatedBackend>()) {
+    SimulatedAudio() : backend(platform::audio::makeBackend<platform::audio::SimulatedBackend>()) {
         platform::audio::useBackend(backend);
         platform::alert::setPresenter([this](const std::string& message) {
             alerts.push_back(message);

@@ -1,0 +1,198 @@
+#include "platform/audio/PulseConnection.h"
+
+#include "platform/log/Log.h"
+
+#include <algorithm>
+#include <pulse/error.h>
+#include <pulse/introspect.h>
+#include <pulse/subscribe.h>
+
+namespace platform::audio::pulse {
+
+namespace {
+
+constexpr int kFirstRetryMs = 50;
+constexpr int kLongestRetryMs = 2000;
+constexpr int kSettleMs = 1000;
+// Answers come within a millisecond or two; one this late may never come.
+constexpr int kLateAnswerMs = 2000;
+
+} // namespace
+
+void PulseConnection::ContextDeleter::operator()(pa_context* context) const {
+    pa_context_set_state_callback(context, nullptr, nullptr);
+    pa_context_set_subscribe_callback(context, nullptr, nullptr);
+    pa_context_disconnect(context);
+    pa_context_unref(context);
+}
+
+PulseConnection::PulseConnection(PulseLoop& loop) : loop_(loop) {}
+
+PulseConnection::~PulseConnection() {
+    loop_.stopTimer(reconnectTimer_);
+    loop_.stopTimer(settleTimer_);
+    loop_.stopTimer(lateTimer_);
+}
+
+const char* PulseConnection::lastError() const {
+    return pa_strerror(pa_context_errno(context_.get()));
+}
+
+void PulseConnection::connect() {
+    context_.reset(pa_context_new(loop_.api(), "Sonvela"));
+    pa_context_set_state_callback(context_.get(), onStateChanged, this);
+    pa_context_set_subscribe_callback(context_.get(), onEvent, this);
+    if (pa_context_connect(context_.get(), nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0) {
+        failed();
+    }
+}
+
+void PulseConnection::onStateChanged(pa_context* context, void* self) {
+    auto* connection = static_cast<PulseConnection*>(self);
+    switch (pa_context_get_state(context)) {
+    case PA_CONTEXT_READY:
+        connection->ready();
+        break;
+    case PA_CONTEXT_FAILED:
+    case PA_CONTEXT_TERMINATED:
+        connection->failed();
+        break;
+    default:
+        break;
+    }
+}
+
+void PulseConnection::ready() {
+    if (lossLogged_) {
+        log::nslog("connected to the sound server");
+    }
+    lossLogged_ = false;
+    wasReady_ = true;
+    backoffMs_ = 0;
+    mirror_.connected();
+    auto mask = pa_subscription_mask_t(PA_SUBSCRIPTION_MASK_SINK | PA_SUBSCRIPTION_MASK_SERVER);
+    pa_operation* subscribed = pa_context_subscribe(context_.get(), mask, nullptr, nullptr);
+    if (subscribed != nullptr) {
+        pa_operation_unref(subscribed);
+    }
+    askServer();
+    ask(pa_context_get_sink_info_list(context_.get(), onSinkInfo, this),
+        "pa_context_get_sink_info_list()");
+    // PipeWire can miss a default switch made just as a client connects: look once more when
+    // the connection has settled. One timer, then none while connected.
+    loop_.stopTimer(settleTimer_);
+    settleTimer_ = loop_.startTimer(kSettleMs, onSettleTime, this);
+}
+
+void PulseConnection::failed() {
+    // Once per loss: the retries go on quietly until the server is back.
+    if (!lossLogged_) {
+        if (wasReady_) {
+            log::nslog("lost the connection to the sound server: %s", lastError());
+        } else {
+            log::nslog("cannot connect to the sound server: %s", lastError());
+        }
+        lossLogged_ = true;
+    }
+    wasReady_ = false;
+    firstAttemptDone_ = true;
+    mirror_.lost();
+    loop_.stopTimer(settleTimer_);
+    loop_.stopTimer(lateTimer_);
+    if (reconnectTimer_ == nullptr) {
+        backoffMs_ = backoffMs_ == 0 ? kFirstRetryMs : std::min(backoffMs_ * 2, kLongestRetryMs);
+        reconnectTimer_ = loop_.startTimer(backoffMs_, onReconnectTime, this);
+    }
+}
+
+void PulseConnection::onReconnectTime(pa_mainloop_api*, pa_time_event*, const timeval*,
+                                      void* self) {
+    auto* connection = static_cast<PulseConnection*>(self);
+    connection->loop_.stopTimer(connection->reconnectTimer_);
+    // The old context is dropped here, outside its own callbacks.
+    connection->connect();
+}
+
+void PulseConnection::onSettleTime(pa_mainloop_api*, pa_time_event*, const timeval*, void* self) {
+    auto* connection = static_cast<PulseConnection*>(self);
+    connection->loop_.stopTimer(connection->settleTimer_);
+    if (connection->mirror_.isConnected()) {
+        connection->askServer();
+    }
+}
+
+void PulseConnection::onEvent(pa_context*, pa_subscription_event_type_t type, std::uint32_t index,
+                              void* self) {
+    static_cast<PulseConnection*>(self)->event(type, index);
+}
+
+void PulseConnection::event(pa_subscription_event_type_t type, std::uint32_t index) {
+    auto facility = type & PA_SUBSCRIPTION_EVENT_FACILITY_MASK;
+    auto kind = type & PA_SUBSCRIPTION_EVENT_TYPE_MASK;
+    if (facility == PA_SUBSCRIPTION_EVENT_SERVER) {
+        askServer();
+    } else if (facility == PA_SUBSCRIPTION_EVENT_SINK && kind == PA_SUBSCRIPTION_EVENT_REMOVE) {
+        mirror_.sinkRemoved(index);
+    } else if (facility == PA_SUBSCRIPTION_EVENT_SINK) {
+        // A sink's event does not say what changed: fetch it and compare. Volume and mute
+        // changes end up here too and are dropped by the comparison, so our own writes start
+        // nothing.
+        if (kind == PA_SUBSCRIPTION_EVENT_NEW) {
+            mirror_.sinkAppeared();
+        }
+        ask(pa_context_get_sink_info_by_index(context_.get(), index, onSinkInfo, this),
+            "pa_context_get_sink_info_by_index()");
+    }
+}
+
+void PulseConnection::askServer() {
+    ask(pa_context_get_server_info(context_.get(), onServerInfo, this),
+        "pa_context_get_server_info()");
+}
+
+void PulseConnection::ask(pa_operation* operation, const char* function) {
+    if (operation == nullptr) {
+        // No answer will come, so none is waited for.
+        log::nslog("%s failed: %s", function, lastError());
+        return;
+    }
+    pa_operation_unref(operation);
+    mirror_.asked();
+    if (lateTimer_ == nullptr) {
+        lateTimer_ = loop_.startTimer(kLateAnswerMs, onLateAnswers, this);
+    }
+}
+
+void PulseConnection::answered() {
+    mirror_.answered();
+    if (mirror_.answersDue() == 0) {
+        loop_.stopTimer(lateTimer_);
+    }
+}
+
+void PulseConnection::onLateAnswers(pa_mainloop_api*, pa_time_event*, const timeval*, void* self) {
+    auto* connection = static_cast<PulseConnection*>(self);
+    connection->loop_.stopTimer(connection->lateTimer_);
+    log::nslog("the sound server has not answered for %d ms; going on without the answer",
+               kLateAnswerMs);
+    connection->mirror_.stopWaitingForAnswers();
+}
+
+void PulseConnection::onServerInfo(pa_context*, const pa_server_info* info, void* self) {
+    auto* connection = static_cast<PulseConnection*>(self);
+    if (info != nullptr) {
+        connection->mirror_.serverInfo(*info);
+    }
+    connection->answered();
+}
+
+void PulseConnection::onSinkInfo(pa_context*, const pa_sink_info* info, int eol, void* self) {
+    auto* connection = static_cast<PulseConnection*>(self);
+    if (eol == 0 && info != nullptr) {
+        connection->mirror_.sinkInfo(*info);
+    } else {
+        connection->answered();
+    }
+}
+
+} // namespace platform::audio::pulse

@@ -1,0 +1,68 @@
+#pragma once
+
+#include "platform/audio/PulseLoop.h"
+#include "platform/audio/ServerMirror.h"
+
+#include <memory>
+#include <pulse/context.h>
+
+namespace platform::audio::pulse {
+
+// The one connection to the sound server, on the loop's thread: it keeps the mirror up to date
+// from the server's events and makes the connection again by itself when it is lost, with a
+// back-off and without a limit.
+class PulseConnection {
+public:
+    explicit PulseConnection(PulseLoop& loop);
+    ~PulseConnection();
+    PulseConnection(const PulseConnection&) = delete;
+    PulseConnection& operator=(const PulseConnection&) = delete;
+
+    void connect();
+    // Whether the first attempt has come to an end: connected and the server read, or failed.
+    bool firstAttemptDone() const {
+        return firstAttemptDone_ || (mirror_.isConnected() && mirror_.answersDue() == 0);
+    }
+
+    ServerMirror& mirror() { return mirror_; }
+    pa_context* context() const { return context_.get(); }
+    // The server's text for the last failure.
+    const char* lastError() const;
+
+private:
+    struct ContextDeleter {
+        void operator()(pa_context* context) const;
+    };
+
+    static void onStateChanged(pa_context* context, void* self);
+    static void onEvent(pa_context* context, pa_subscription_event_type_t type, std::uint32_t index,
+                        void* self);
+    static void onServerInfo(pa_context* context, const pa_server_info* info, void* self);
+    static void onSinkInfo(pa_context* context, const pa_sink_info* info, int eol, void* self);
+    static void onReconnectTime(pa_mainloop_api* api, pa_time_event* event,
+                                const struct timeval* when, void* self);
+    static void onSettleTime(pa_mainloop_api* api, pa_time_event* event, const struct timeval* when,
+                             void* self);
+    static void onLateAnswers(pa_mainloop_api* api, pa_time_event* event,
+                              const struct timeval* when, void* self);
+
+    void ready();
+    void failed();
+    void event(pa_subscription_event_type_t type, std::uint32_t index);
+    void ask(pa_operation* operation, const char* function);
+    void answered();
+    void askServer();
+
+    PulseLoop& loop_;
+    std::unique_ptr<pa_context, ContextDeleter> context_;
+    ServerMirror mirror_;
+    pa_time_event* reconnectTimer_ = nullptr;
+    pa_time_event* settleTimer_ = nullptr;
+    pa_time_event* lateTimer_ = nullptr;
+    int backoffMs_ = 0;
+    bool wasReady_ = false;
+    bool lossLogged_ = false;
+    bool firstAttemptDone_ = false;
+};
+
+} // namespace platform::audio::pulse

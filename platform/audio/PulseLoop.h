@@ -1,0 +1,67 @@
+#pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <deque>
+#include <functional>
+#include <mutex>
+#include <pulse/mainloop.h>
+#include <thread>
+
+namespace platform::audio::pulse {
+
+// A libpulse main loop on a thread of its own: everything that touches libpulse runs there.
+// Other threads hand their work over with call() and wait for it.
+class PulseLoop {
+public:
+    PulseLoop();
+    ~PulseLoop();
+    PulseLoop(const PulseLoop&) = delete;
+    PulseLoop& operator=(const PulseLoop&) = delete;
+
+    pa_mainloop_api* api() const { return pa_mainloop_get_api(loop_); }
+
+    // Starts the thread. betweenIterations runs on it after every iteration of the loop, never
+    // inside a libpulse callback.
+    void start(std::function<void()> betweenIterations);
+    // Runs the rest of the handed-over work and ends the thread; not from the thread itself.
+    void stop();
+
+    bool onLoopThread() const { return std::this_thread::get_id() == thread_.get_id(); }
+
+    // Runs the work on the loop thread and returns when it is done; on the loop thread, at once.
+    void call(const std::function<void()>& work);
+
+    // For work on the loop thread that waits for the server: one iteration of the loop, which
+    // blocks until an event, an answer, a timer or wake() comes.
+    void iterate() { pa_mainloop_iterate(loop_, 1, nullptr); }
+    // Makes the loop thread look at its state again, from any thread.
+    void wake();
+
+    pa_time_event* startTimer(int milliseconds, pa_time_event_cb_t callback, void* userdata);
+    void stopTimer(pa_time_event*& timer);
+
+private:
+    struct Task {
+        const std::function<void()>& work;
+        bool done = false;
+    };
+
+    static void onWake(pa_mainloop_api* api, pa_io_event* event, int fd, pa_io_event_flags_t flags,
+                       void* self);
+    void run();
+    bool runTasks();
+
+    pa_mainloop* loop_;
+    int wakeFd_;
+    pa_io_event* wakeEvent_ = nullptr;
+    std::function<void()> betweenIterations_;
+    std::thread thread_;
+
+    std::mutex mutex_;
+    std::condition_variable done_;
+    std::deque<Task*> tasks_;
+    std::atomic<bool> stopping_ = false;
+};
+
+} // namespace platform::audio::pulse
