@@ -4,6 +4,15 @@
 #include <pulse/subscribe.h>
 #include <stdexcept>
 
+namespace {
+
+// Half a percent: the server keeps volumes in steps of 1/65536.
+bool atVolume(const pa_sink_info& info, float volume) {
+    return std::fabs(float(pa_cvolume_max(&info.volume)) / float(PA_VOLUME_NORM) - volume) < 0.005f;
+}
+
+} // namespace
+
 void SinkObserver::LoopDeleter::operator()(pa_threaded_mainloop* loop) const {
     pa_threaded_mainloop_stop(loop);
     pa_threaded_mainloop_free(loop);
@@ -48,6 +57,7 @@ void SinkObserver::arm(const std::string& sink, float volume) {
         std::lock_guard lock(mutex_);
         index_ = PA_INVALID_INDEX;
         volume_ = volume;
+        startedThere_ = true;
         changes_ = 0;
         seen_ = {};
     }
@@ -64,6 +74,7 @@ void SinkObserver::onIndex(pa_context*, const pa_sink_info* info, int eol, void*
     if (eol == 0 && info != nullptr) {
         std::lock_guard lock(observer->mutex_);
         observer->index_ = info->index;
+        observer->startedThere_ = atVolume(*info, observer->volume_);
     }
     pa_threaded_mainloop_signal(observer->loop_.get(), 0);
 }
@@ -96,11 +107,11 @@ void SinkObserver::onSink(pa_context*, const pa_sink_info* info, int eol, void* 
     }
     auto* observer = static_cast<SinkObserver*>(self);
     std::lock_guard lock(observer->mutex_);
-    float volume = float(pa_cvolume_max(&info->volume)) / float(PA_VOLUME_NORM);
-    // Half a percent: the server keeps volumes in steps of 1/65536. Events and answers come in
-    // order, so this state is the one after the last change heard of.
-    if (!info->mute && observer->changes_ >= 2 && !observer->seen_.restored &&
-        std::fabs(volume - observer->volume_) < 0.005f) {
+    // Events and answers come in order, so this state is the one after the last change heard
+    // of. The server may fold the changes of a restore into one event.
+    int needed = observer->startedThere_ ? 2 : 1;
+    if (!info->mute && observer->changes_ >= needed && !observer->seen_.restored &&
+        atVolume(*info, observer->volume_)) {
         observer->seen_.restored = observer->lastChange_;
         observer->changed_.notify_all();
     }

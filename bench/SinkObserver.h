@@ -48,6 +48,9 @@ private:
     std::condition_variable changed_;
     std::uint32_t index_ = PA_INVALID_INDEX;
     float volume_ = 0;
+    // The sink was already at the volume to end at when armed: only a change after the mute
+    // shows the restore then.
+    bool startedThere_ = true;
     int changes_ = 0;
     Clock::time_point lastChange_;
     Seen seen_;

@@ -1,17 +1,24 @@
-// How fast the right volume follows an output switch: a private PulseAudio server with two
-// sinks of different kinds, Sonvela Helper running against it, and N switches of the default
-// sink. Each is timed from the switch to the sink seen muted and to the stored volume seen
-// applied and unmuted, by a client of its own. The same for the shell script people use today.
+// How fast the right volume follows an output switch, on a private sound server with two sinks
+// of different kinds: the helper, and in the same run and on the same server a minimal
+// one-thread restorer (minimal_restorer.cpp) and the shell script people use today. A client
+// of its own times each switch to the sink seen muted and to the stored volume seen applied
+// and unmuted.
+//
+//   restore_latency [switches] [pulseaudio|pipewire] [--load]
+//
+// --load keeps both cores busy with two other processes while it measures.
 #include "bench/SinkObserver.h"
 #include "platform/plist/PlistFile.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/support/HelperProcess.h"
 #include "tests/support/PulseClient.h"
-#include "tests/support/PulseServer.h"
+#include "tests/support/SoundServer.h"
 #include "tests/support/TempHome.h"
 
 #include <algorithm>
+#include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -35,24 +42,33 @@ struct Latencies {
     int missed = 0;
 };
 
-Latencies measure(int switches, PulseClient& control, SinkObserver& observer,
-                  const std::function<void()>& settle) {
+struct Bench {
+    PulseClient& control;
+    SinkObserver& observer;
+};
+
+// Before each switch another program puts the target at a wrong volume and unmutes it, then
+// 30 ms of quiet: the case a user meets. Back to back, every switch finds the target at its
+// stored volume already and only its mute and unmute are timed.
+Latencies measure(Bench bench, int switches, bool quiet) {
     Latencies result;
     for (int i = 0; i < switches; ++i) {
         const Target& target = kTargets[(i + 1) % 2];
-        observer.arm(target.sink, target.volume);
+        if (quiet) {
+            bench.control.setVolume(target.sink, 0.9f);
+            bench.control.setMute(target.sink, false);
+            std::this_thread::sleep_for(milliseconds(30));
+        }
+        bench.observer.arm(target.sink, target.volume);
         auto start = Clock::now();
-        control.setDefaultSink(target.sink);
-        SinkObserver::Seen seen = observer.wait(seconds(3));
+        bench.control.setDefaultSink(target.sink);
+        SinkObserver::Seen seen = bench.observer.wait(seconds(3));
         if (!seen.muted || !seen.restored) {
-            std::fprintf(stderr, "switch %d to %s: %s\n", i, target.sink,
-                         seen.muted ? "muted, never restored" : "never muted");
             ++result.missed;
             continue;
         }
         result.muted.push_back(duration<double, std::milli>(*seen.muted - start).count());
         result.restored.push_back(duration<double, std::milli>(*seen.restored - start).count());
-        settle();
     }
     return result;
 }
@@ -66,15 +82,12 @@ double percentile(std::vector<double> values, double p) {
     return values[std::min(at, values.size() - 1)];
 }
 
-void print(const char* who, const Latencies& l) {
-    for (const auto& [what, values] : {std::pair{"muted", &l.muted}, {"restored", &l.restored}}) {
-        std::printf("%-8s switch -> %-8s p50 %7.3f ms  p95 %7.3f ms  p99 %7.3f ms  max %7.3f ms\n",
-                    who, what, percentile(*values, 50), percentile(*values, 95),
-                    percentile(*values, 99), percentile(*values, 100));
-    }
-    if (l.missed > 0) {
-        std::printf("%-8s %d switches not seen restored within 3 s\n", who, l.missed);
-    }
+void print(const char* who, const char* how, const Latencies& l) {
+    std::printf("%-8s %-13s switch -> restored p50 %6.3f  p95 %6.3f  p99 %6.3f  max %6.3f ms"
+                "   (-> muted p50 %6.3f ms)",
+                who, how, percentile(l.restored, 50), percentile(l.restored, 95),
+                percentile(l.restored, 99), percentile(l.restored, 100), percentile(l.muted, 50));
+    std::printf(l.missed > 0 ? "  %d not seen restored within 3 s\n" : "\n", l.missed);
 }
 
 long procField(pid_t pid, const std::string& file, const std::string& key) {
@@ -114,21 +127,31 @@ long wakeUps(pid_t pid) {
     return total;
 }
 
-} // namespace
+std::vector<std::string> environmentFor(const SoundServer& server, const TempHome& home) {
+    const char* path = std::getenv("PATH");
+    return {"PULSE_SERVER=" + server.address(), "HOME=" + home.path(),
+            std::string("PATH=") + (path ? path : "/usr/bin:/bin")};
+}
 
-int main(int argc, char** argv) {
-    int switches = argc > 1 ? std::max(2, std::atoi(argv[1])) : 500;
-    TempHome home;
-    PulseServer server(home.path() + "/server",
-                       {{"phones", "headphone", "Headphones"}, {"tv", "tv", "Television"}});
-    server.start();
-    makeDirs(home.configHome() + "/Sonvela");
-    platform::plist::writeXmlAtomically(
-        home.configPlist(), platform::plist::Dictionary{{"hdpn", platform::plist::Value(0.75f)},
-                                                        {"hdmi", platform::plist::Value(0.40f)}});
-    PulseClient control(server.address());
-    SinkObserver observer(server.address());
+// 200 switches with no quiet in between, then: the final output at its stored volume, and
+// nothing left muted.
+void burst(Bench bench, HelperProcess& helper) {
+    std::size_t before = helper.restores().size();
+    for (int i = 1; i <= 200; ++i) {
+        bench.control.setDefaultSink(kTargets[i % 2].sink);
+    }
+    std::this_thread::sleep_for(milliseconds(500));
+    auto last = bench.control.sink(kTargets[0].sink);
+    auto other = bench.control.sink(kTargets[1].sink);
+    bool right = last && std::abs(last->volume - kTargets[0].volume) < 0.005f && !last->muted;
+    int muted = (last && last->muted) + (other && other->muted);
+    std::printf("helper   burst of 200 switches: %zu restores; final output %s; %d sinks left "
+                "muted\n",
+                helper.restores().size() - before, right ? "at its stored volume" : "WRONG", muted);
+}
 
+Latencies measureHelper(Bench bench, const SoundServer& server, const TempHome& home,
+                        int switches) {
     HelperProcess helper(SONVELA_HELPER_PATH, home.path(), server.address());
     pid_t pid = helper.process().pid();
     // Past start-up, including the one look at the server a second after connecting.
@@ -140,35 +163,84 @@ int main(int argc, char** argv) {
 
     std::size_t restoresBefore = helper.restores().size();
     double cpuBefore = cpuSeconds(pid);
-    Latencies ours = measure(switches, control, observer, [] {});
+    Latencies quiet = measure(bench, switches, true);
     std::this_thread::sleep_for(milliseconds(300));
-    double cpu = cpuSeconds(pid) - cpuBefore;
     std::size_t restores = helper.restores().size() - restoresBefore;
-    long hwm = procField(pid, "status", "VmHWM:");
-    helper.process().stop();
-
-    std::printf("restore latency, %d default-sink switches on a private PulseAudio server\n",
-                switches);
-    print("helper", ours);
+    double cpu = cpuSeconds(pid) - cpuBefore;
+    print("helper", "quiet before", quiet);
     std::printf("helper   restores %zu for %d switches\n", restores, switches);
+    print("helper", "back to back", measure(bench, switches, false));
+    burst(bench, helper);
     std::printf("helper   CPU %.3f ms per restore\n",
                 cpu * 1000.0 / double(std::max<std::size_t>(restores, 1)));
-    std::printf("helper   RSS high-water %ld KiB idle, %ld KiB after the run\n", idleHwm, hwm);
+    std::printf("helper   RSS high-water %ld KiB idle, %ld KiB after the run\n", idleHwm,
+                procField(pid, "status", "VmHWM:"));
     std::printf("helper   %.1f wake-ups per second while idle\n", idleWakeUps);
     std::fflush(stdout);
+    helper.process().stop();
+    return quiet;
+}
 
-    const char* path = std::getenv("PATH");
-    ChildProcess script(
-        {"setsid", "sh", SONVELA_SOURCE_DIR "/bench/volume_by_hand.sh", "phones=75", "tv=40"},
-        {"PULSE_SERVER=" + server.address(), "HOME=" + home.path(),
-         std::string("PATH=") + (path ? path : "/usr/bin:/bin")},
-        home.path() + "/script.log");
+// Another restorer in place of the helper, measured the same way.
+Latencies measureOther(Bench bench, const char* who, const std::vector<std::string>& argv,
+                       const SoundServer& server, const TempHome& home, int switches) {
+    ChildProcess other(argv, environmentFor(server, home), home.path() + "/" + who + ".log");
     std::this_thread::sleep_for(milliseconds(500));
-    Latencies theirs =
-        measure(switches, control, observer, [] { std::this_thread::sleep_for(milliseconds(5)); });
-    ::kill(-script.pid(), SIGTERM);
-    print("script", theirs);
-    double ratio = percentile(theirs.restored, 50) / std::max(percentile(ours.restored, 50), 1e-9);
-    std::printf("helper is %.0fx faster than the script at p50 (switch -> restored)\n", ratio);
+    Latencies quiet = measure(bench, switches, true);
+    ::kill(-other.pid(), SIGTERM);
+    print(who, "quiet before", quiet);
+    return quiet;
+}
+
+// Two processes that keep both cores busy for as long as they live.
+std::vector<std::unique_ptr<ChildProcess>> load(bool wanted) {
+    std::vector<std::unique_ptr<ChildProcess>> busy;
+    for (int i = 0; wanted && i < 2; ++i) {
+        busy.push_back(std::make_unique<ChildProcess>(
+            std::vector<std::string>{"/bin/sh", "-c", "while :; do :; done"},
+            std::vector<std::string>{}, "/dev/null"));
+    }
+    return busy;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    std::setvbuf(stdout, nullptr, _IOLBF, 0);
+    int switches = argc > 1 ? std::max(2, std::atoi(argv[1])) : 500;
+    std::string kind = argc > 2 ? argv[2] : "pulseaudio";
+    bool loaded = argc > 3 && std::strcmp(argv[3], "--load") == 0;
+    TempHome home;
+    auto server =
+        SoundServer::make(kind, home.path() + "/server",
+                          {{"phones", "headphone", "Headphones"}, {"tv", "tv", "Television"}});
+    server->start();
+    makeDirs(home.configHome() + "/Sonvela");
+    platform::plist::writeXmlAtomically(
+        home.configPlist(), platform::plist::Dictionary{{"hdpn", platform::plist::Value(0.75f)},
+                                                        {"hdmi", platform::plist::Value(0.40f)}});
+    PulseClient control(server->address());
+    SinkObserver observer(server->address());
+    Bench bench{control, observer};
+    auto busy = load(loaded);
+
+    std::printf("%d default-sink switches on a private %s server%s\n", switches, kind.c_str(),
+                loaded ? ", both cores kept busy" : "");
+    Latencies helper = measureHelper(bench, *server, home, switches);
+    Latencies minimal =
+        measureOther(bench, "minimal", {SONVELA_MINIMAL_RESTORER_PATH, "phones=0.75", "tv=0.40"},
+                     *server, home, switches);
+    std::printf("helper / minimal restorer: p50 %.2fx, p99 %.2fx\n",
+                percentile(helper.restored, 50) / std::max(percentile(minimal.restored, 50), 1e-9),
+                percentile(helper.restored, 99) / std::max(percentile(minimal.restored, 99), 1e-9));
+    std::fflush(stdout);
+
+    Latencies script =
+        measureOther(bench, "script",
+                     {"/usr/bin/setsid", "/bin/sh", SONVELA_SOURCE_DIR "/bench/volume_by_hand.sh",
+                      "phones=75", "tv=40"},
+                     *server, home, std::min(switches, 100));
+    std::printf("helper is %.0fx faster than the script at p50\n",
+                percentile(script.restored, 50) / std::max(percentile(helper.restored, 50), 1e-9));
     return 0;
 }

@@ -51,7 +51,9 @@ void PulseBackend::deliverIfDue() {
     connection_.mirror().delivering();
     delivering_ = true;
     pinned_.reset();
+    connection_.holdSinkQuestions();
     listeners().deliver(kOutputChanged);
+    connection_.releaseSinkQuestions();
     delivering_ = false;
 }
 

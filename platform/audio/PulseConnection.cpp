@@ -6,6 +6,7 @@
 #include <pulse/error.h>
 #include <pulse/introspect.h>
 #include <pulse/subscribe.h>
+#include <utility>
 
 namespace platform::audio::pulse {
 
@@ -97,6 +98,7 @@ void PulseConnection::failed() {
     wasReady_ = false;
     firstAttemptDone_ = true;
     mirror_.lost();
+    held_.clear();
     loop_.stopTimer(settleTimer_);
     loop_.stopTimer(lateTimer_);
     if (reconnectTimer_ == nullptr) {
@@ -140,9 +142,24 @@ void PulseConnection::event(pa_subscription_event_type_t type, std::uint32_t ind
         if (kind == PA_SUBSCRIPTION_EVENT_NEW) {
             mirror_.sinkAppeared();
         }
-        ask(pa_context_get_sink_info_by_index(context_.get(), index, onSinkInfo, this),
-            "pa_context_get_sink_info_by_index()");
+        if (holding_) {
+            held_.insert(index);
+        } else {
+            askSink(index);
+        }
     }
+}
+
+void PulseConnection::releaseSinkQuestions() {
+    holding_ = false;
+    for (std::uint32_t index : std::exchange(held_, {})) {
+        askSink(index);
+    }
+}
+
+void PulseConnection::askSink(std::uint32_t index) {
+    ask(pa_context_get_sink_info_by_index(context_.get(), index, onSinkInfo, this),
+        "pa_context_get_sink_info_by_index()");
 }
 
 void PulseConnection::askServer() {

@@ -5,6 +5,7 @@
 
 #include <memory>
 #include <pulse/context.h>
+#include <set>
 
 namespace platform::audio::pulse {
 
@@ -23,6 +24,11 @@ public:
     bool firstAttemptDone() const {
         return firstAttemptDone_ || (mirror_.isConnected() && mirror_.answersDue() == 0);
     }
+
+    // While held, the sinks that sent events are noted and asked for when the hold ends: their
+    // answers would only queue up at the server behind the writes of the work that holds them.
+    void holdSinkQuestions() { holding_ = true; }
+    void releaseSinkQuestions();
 
     ServerMirror& mirror() { return mirror_; }
     pa_context* context() const { return context_.get(); }
@@ -52,6 +58,7 @@ private:
     void ask(pa_operation* operation, const char* function);
     void answered();
     void askServer();
+    void askSink(std::uint32_t index);
 
     PulseLoop& loop_;
     std::unique_ptr<pa_context, ContextDeleter> context_;
@@ -63,6 +70,8 @@ private:
     bool wasReady_ = false;
     bool lossLogged_ = false;
     bool firstAttemptDone_ = false;
+    bool holding_ = false;
+    std::set<std::uint32_t> held_;
 };
 
 } // namespace platform::audio::pulse
