@@ -5,6 +5,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <limits>
 #include <optional>
 #include <string>
@@ -39,16 +40,24 @@ std::optional<plist::Array> readList(prefs::ScopeRef user) {
     return std::move(*stored->get<plist::Array>());
 }
 
-bool storeList(prefs::ScopeRef user, const plist::Array& list) {
-    if (!prefs::setValue(kLoginItemsKey, plist::Value(list), kLoginWindowApplication, user,
-                         prefs::kCFPreferencesAnyHost) ||
-        !prefs::synchronize(kLoginWindowApplication, user, prefs::kCFPreferencesAnyHost)) {
-        return false;
-    }
+// Changes the stored list where it is stored, so that two programs changing it at once both
+// keep their change; a missing list is an empty one, and what is no list is left alone.
+bool editList(prefs::ScopeRef user, const std::function<bool(plist::Array&)>& edit) {
+    bool saved = prefs::updateValue(kLoginItemsKey, kLoginWindowApplication, user,
+                                    prefs::kCFPreferencesAnyHost,
+                                    [&edit](std::optional<plist::Value>& stored) {
+                                        if (!stored) {
+                                            stored = plist::Value(plist::Array{});
+                                        }
+                                        plist::Array* list = stored->get<plist::Array>();
+                                        return list != nullptr && edit(*list);
+                                    });
     // The list is saved either way; a session that will not start it is the login window's
     // to report.
-    keepAutostartEntryInStep(user);
-    return true;
+    if (saved) {
+        keepAutostartEntryInStep(user);
+    }
+    return saved;
 }
 
 const plist::Value* propertyOf(const plist::Value& entry, const char* key) {
@@ -107,16 +116,18 @@ bool PrintNumberOfLoginItems(prefs::ScopeRef user) {
 }
 
 bool RemoveLoginItemAtIndex(prefs::ScopeRef user, std::int32_t index) {
-    if (!isAcceptedScope(user) || !isValidIndex(user, index)) {
+    if (!isAcceptedScope(user) || index < 0) {
         return false;
     }
-    std::optional<plist::Array> list = readList(user);
-    // The list may have been shortened by another process since it was counted.
-    if (!list || static_cast<std::size_t>(index) >= list->size()) {
-        return false;
-    }
-    list->erase(list->begin() + index);
-    return storeList(user, *list);
+    // The position is checked against the list as it is when it is changed: another program
+    // may have shortened it since the caller counted.
+    return editList(user, [index](plist::Array& list) {
+        if (static_cast<std::size_t>(index) >= list.size()) {
+            return false;
+        }
+        list.erase(list.begin() + index);
+        return true;
+    });
 }
 
 char* ReturnLoginItemPropertyAtIndex(prefs::ScopeRef user, std::int32_t propertyKind,
@@ -193,19 +204,12 @@ bool AddLoginItemWithPropertiesToUser(prefs::ScopeRef user, const char* path, un
     if (text.size() >= kReturnCharacterArraySize) {
         return false;
     }
-    std::optional<plist::Value> stored = readStored(user);
-    plist::Array list;
-    if (stored) {
-        plist::Array* existing = stored->get<plist::Array>();
-        if (existing == nullptr) {
-            return false;
-        }
-        list = std::move(*existing);
-    }
-    list.push_back(plist::Dictionary{
-        {kHideKey, plist::Value(hide == 1)},
-        {kPathKey, plist::Value(std::string(text))},
+    // Text that the file format cannot hold (not UTF-8, control characters) is refused there.
+    return editList(user, [&](plist::Array& list) {
+        list.push_back(plist::Dictionary{
+            {kHideKey, plist::Value(hide == 1)},
+            {kPathKey, plist::Value(std::string(text))},
+        });
+        return true;
     });
-    // Text that the file format cannot hold (not UTF-8, control characters) is refused here.
-    return storeList(user, list);
 }

@@ -5,8 +5,10 @@
 
 #include <algorithm>
 #include <atomic>
+#include <csignal>
 #include <random>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
 
@@ -154,4 +156,40 @@ TEST(FileManager, RacingCopiesLeaveOneWholeFile) {
     EXPECT_EQ(partialReads, 0);
     EXPECT_NE(std::find(contents.begin(), contents.end(), readAll(target)), contents.end());
     EXPECT_EQ(listDir(folder).size(), 2u); // sources and target, no temporary files
+}
+
+TEST(FileManager, WhatAKilledWriterLeavesTheNextWriteRemoves) {
+    TempHome home;
+    std::string folder = home.path() + "/k";
+    makeDirs(folder);
+    std::string path = folder + "/file";
+    std::string stop = home.path() + "/stop";
+    const std::string bytes = randomBytes(256 << 10, 3);
+    // One writer lives through it all: no clean-up may ever take its temporary file.
+    pid_t steady = fork();
+    if (steady == 0) {
+        bool written = true;
+        while (!exists(stop)) {
+            written = writeFileAtomically(path, bytes) && written;
+        }
+        _exit(written ? 0 : 1);
+    }
+    std::mt19937 random(4);
+    for (int i = 0; i < 40; ++i) {
+        pid_t victim = fork();
+        if (victim == 0) {
+            while (true) {
+                writeFileAtomically(path, bytes);
+            }
+        }
+        usleep(1000 + random() % 5000);
+        kill(victim, SIGKILL);
+        waitpid(victim, nullptr, 0);
+    }
+    writeAll(stop, "");
+    int status = -1;
+    waitpid(steady, &status, 0);
+    EXPECT_EQ(status, 0);
+    ASSERT_TRUE(writeFileAtomically(path, "last"));
+    EXPECT_EQ(listDir(folder), std::vector<std::string>{"file"});
 }

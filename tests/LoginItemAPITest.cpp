@@ -8,6 +8,8 @@
 #include <cstring>
 #include <filesystem>
 #include <functional>
+#include <sys/wait.h>
+#include <unistd.h>
 
 namespace fs = std::filesystem;
 namespace plist = platform::plist;
@@ -114,6 +116,36 @@ TEST_F(LoginItemList, RemovesByPositionAndAppendsAtTheEnd) {
     EXPECT_EQ(GetCountOfLoginItems(user), 3);
     EXPECT_EQ(stored(),
               plist::Value(plist::Array{entry("/A.app"), entry("/B.app"), entry("/B.app")}));
+}
+
+TEST_F(LoginItemList, TwoProgramsAddingAtOnceBothKeepEveryItem) {
+    int gate[2];
+    ASSERT_EQ(pipe(gate), 0);
+    std::vector<pid_t> writers;
+    for (int writer = 0; writer < 2; ++writer) {
+        pid_t pid = fork();
+        if (pid == 0) {
+            close(gate[1]);
+            char go;
+            ssize_t ignored = read(gate[0], &go, 1); // returns once the test closes its end
+            (void)ignored;
+            bool added = true;
+            for (int i = 0; i < 60; ++i) {
+                std::string path = "/W" + std::to_string(writer) + "/" + std::to_string(i) + ".app";
+                added = AddLoginItemWithPropertiesToUser(user, path.c_str(), 0) && added;
+            }
+            _exit(added ? 0 : 1);
+        }
+        writers.push_back(pid);
+    }
+    close(gate[0]);
+    close(gate[1]);
+    for (pid_t pid : writers) {
+        int status = -1;
+        waitpid(pid, &status, 0);
+        EXPECT_EQ(status, 0);
+    }
+    EXPECT_EQ(GetCountOfLoginItems(user), 120);
 }
 
 TEST_F(LoginItemList, OnlyAHideFlagOfOneHides) {

@@ -13,6 +13,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <sys/stat.h>
 
 namespace fs = std::filesystem;
 using namespace platform::prefs;
@@ -70,15 +71,62 @@ TEST_F(LoginWindow, TheAutostartEntryFollowsTheList) {
     EXPECT_FALSE(fs::exists(userEntry));
 }
 
-TEST_F(LoginWindow, TheExecKeyCarriesAnyPathWhole) {
-    for (std::string path : {kLoginWindow, std::string("/opt/My Apps/Sonvela.app/bin/x"),
-                             std::string("/p/$HOME/`id`/\"q\"/back\\slash/100%/f%u")}) {
-        auto text = autostartEntryText(path);
-        ASSERT_TRUE(text) << path;
-        std::string exec = text->substr(text->find("\nExec=") + 6);
-        exec = exec.substr(0, exec.find('\n'));
-        EXPECT_EQ(DesktopSession::parseExec(exec), std::vector<std::string>{path}) << exec;
+// Sonvela may lie in any folder; the sessions' own parsers must start the login window from
+// there: systemd's autostart generator (GNOME, KDE Plasma and others) and GLib.
+TEST_F(LoginWindow, EverySessionStartsTheLoginWindowWhereverSonvelaLies) {
+    std::string standIn = makeBundle(home.path(), "Stand In", "", "Stand In", kStandInProgram);
+    std::string link = home.path() + "/.local/share/sonvela/sonvela-loginwindow";
+    struct {
+        std::string folder;
+        bool linked;
+    } cases[] = {
+        {"Apps", false},
+        {"My Apps (old); & <more>", false},
+        {"Mélangeur Ünïcode", false},
+        {"Bob's \"Apps\"", true},
+        {"100% loud", true},
+        {"back\\slash", true},
+        {"$HOME and `id`", true},
+        {"new\nline", true},
+    };
+    mode_t umaskBefore = umask(0);
+    for (const auto& c : cases) {
+        std::string bundle = home.path() + "/" + c.folder + "/Sonvela.app";
+        makeDirs(bundle + "/bin");
+        fs::create_symlink(kLoginWindow, bundle + "/bin/sonvela-loginwindow");
+        platform::bundle::Bundle::overrideMainForTesting(bundle);
+        ASSERT_TRUE(
+            AddLoginItemWithPropertiesToUser(kCFPreferencesCurrentUser, standIn.c_str(), 0));
+        EXPECT_EQ(fs::is_symlink(link), c.linked) << c.folder;
+
+        std::string units = home.path() + "/units";
+        fs::remove_all(units);
+        makeDirs(units);
+        DesktopSession::SystemdUnits systemd = DesktopSession::systemdUnits(units);
+        EXPECT_EQ(systemd.startable.size(), 1u) << c.folder << "\n" << systemd.complaints;
+        EXPECT_TRUE(DesktopSession::launchWithGLib(userEntry)) << c.folder;
+        EXPECT_TRUE(eventually([&] { return starts() == 1; })) << c.folder;
+        strays.killAll();
+        fs::remove(home.path() + "/started");
+
+        ASSERT_TRUE(RemoveLoginItemAtIndex(kCFPreferencesCurrentUser, 0));
+        EXPECT_FALSE(fs::exists(userEntry) || fs::is_symlink(link)) << c.folder;
     }
+    umask(umaskBefore);
+    // An entry there runs at the user's login: nobody else may put one in.
+    for (const std::string& folder : {home.configHome() + "/autostart", home.path() + "/.local"}) {
+        EXPECT_EQ(fs::status(folder).permissions(), fs::perms::owner_all) << folder;
+    }
+
+    // Where the link would be refused as well, the entry names the login window all the same.
+    setenv("XDG_DATA_HOME", (home.path() + "/50% data").c_str(), 1);
+    platform::bundle::Bundle::overrideMainForTesting(home.path() + "/100% loud/Sonvela.app");
+    testing::internal::CaptureStderr();
+    ASSERT_TRUE(AddLoginItemWithPropertiesToUser(kCFPreferencesCurrentUser, standIn.c_str(), 0));
+    EXPECT_NE(testing::internal::GetCapturedStderr().find("no link to it could be made"),
+              std::string::npos);
+    EXPECT_NE(readAll(userEntry).find("100%%"), std::string::npos);
+
     EXPECT_NE(autostartEntryText("/usr/bin/x")->find("Exec=\"/usr/bin/x\"\nTryExec=/usr/bin/x\n"),
               std::string::npos);
     for (const char* refused : {"/bad\nline", "/bad\xff"}) {

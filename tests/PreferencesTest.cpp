@@ -4,7 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <filesystem>
+#include <sys/wait.h>
+#include <unistd.h>
 
 namespace fs = std::filesystem;
 namespace plist = platform::plist;
@@ -128,6 +131,51 @@ TEST_F(Preferences, AnUnreadableFileIsMovedAsideNotOverwritten) {
         EXPECT_EQ(plist::readDictionary(userFile),
                   (plist::Dictionary{{"Key", plist::Value(int(i))}}));
     }
+    // However many are there already, old ones never stop a save.
+    for (int n = 3; n < 150; ++n) {
+        writeAll(userFile + "." + std::to_string(n) + ".corrupt", "old");
+    }
+    writeAll(userFile, "broken again");
+    testing::internal::CaptureStderr();
+    EXPECT_TRUE(store("Key", plist::Value(150), kCFPreferencesCurrentUser));
+    testing::internal::GetCapturedStderr();
+    EXPECT_EQ(readAll(userFile + ".150.corrupt"), "broken again");
+}
+
+// Another program that takes no lock keeps swapping the file between a valid list and junk
+// while we save: only ever the junk that was read may be moved aside, never a valid list.
+TEST_F(Preferences, OnlyTheUnreadableFileThatWasReadIsMovedAside) {
+    std::string folder = fs::path(userFile).parent_path();
+    fs::create_directories(folder);
+    std::string valid = home.path() + "/valid";
+    std::string junk = home.path() + "/junk";
+    std::string next = home.path() + "/next";
+    ASSERT_TRUE(plist::writeXmlAtomically(valid, plist::Dictionary{{"Theirs", plist::Value(1)}}));
+    writeAll(junk, "junk");
+    pid_t swapper = fork();
+    if (swapper == 0) {
+        const char* sources[] = {valid.c_str(), junk.c_str()};
+        for (unsigned i = 0;; ++i) {
+            if (link(sources[i % 2], next.c_str()) == 0) {
+                rename(next.c_str(), userFile.c_str());
+            }
+        }
+    }
+    testing::internal::CaptureStderr();
+    for (int i = 0; i < 200; ++i) {
+        store("Mine", plist::Value(i), kCFPreferencesCurrentUser); // may give up: it is a race
+    }
+    kill(swapper, SIGKILL);
+    waitpid(swapper, nullptr, 0);
+    testing::internal::GetCapturedStderr();
+    int asides = 0;
+    for (const std::string& name : sonvela::test::listDir(folder)) {
+        if (name.ends_with(".corrupt")) {
+            ++asides;
+            EXPECT_EQ(readAll(folder + "/" + name), "junk") << name;
+        }
+    }
+    EXPECT_GT(asides, 0);
 }
 
 } // namespace

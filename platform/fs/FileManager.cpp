@@ -1,10 +1,10 @@
 #include "platform/fs/FileManager.h"
 
+#include "platform/fs/TempFile.h"
+
 #include <cerrno>
 #include <cstdio>
-#include <cstdlib>
 #include <fcntl.h>
-#include <optional>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -12,25 +12,6 @@
 namespace platform::fs {
 
 namespace {
-
-class FileDescriptor {
-public:
-    explicit FileDescriptor(int fd) : fd_(fd) {}
-    ~FileDescriptor() { reset(); }
-    FileDescriptor(const FileDescriptor&) = delete;
-    FileDescriptor& operator=(const FileDescriptor&) = delete;
-    int get() const { return fd_; }
-
-    // close() reports write errors some file systems only notice then.
-    bool reset() {
-        bool ok = fd_ < 0 || close(fd_) == 0;
-        fd_ = -1;
-        return ok;
-    }
-
-private:
-    int fd_;
-};
 
 struct PathParts {
     std::string folder;
@@ -49,38 +30,10 @@ std::optional<PathParts> splitPath(const std::string& path) {
     return PathParts{slash == 0 ? "/" : path.substr(0, slash), name};
 }
 
-// A hidden temporary file next to the target, removed again unless it was renamed into place.
-class TempFile {
-public:
-    explicit TempFile(const PathParts& target)
-        : path_(target.folder + "/." + target.name + ".XXXXXX"),
-          fd_(mkostemp(path_.data(), O_CLOEXEC)) {
-        if (fd_.get() < 0) {
-            path_.clear();
-        }
-    }
-    ~TempFile() {
-        fd_.reset();
-        if (!path_.empty()) {
-            unlink(path_.c_str());
-        }
-    }
-    TempFile(const TempFile&) = delete;
-    TempFile& operator=(const TempFile&) = delete;
-
-    bool valid() const { return !path_.empty(); }
-    int fd() const { return fd_.get(); }
-    const std::string& path() const { return path_; }
-    void renamedAway() { path_.clear(); }
-
-    bool finish(mode_t mode) {
-        return fchmod(fd_.get(), mode) == 0 && fsync(fd_.get()) == 0 && fd_.reset();
-    }
-
-private:
-    std::string path_;
-    FileDescriptor fd_;
-};
+bool isDirectory(const std::string& path) {
+    struct stat st {};
+    return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
 
 bool writeAll(int fd, std::string_view bytes) {
     while (!bytes.empty()) {
@@ -112,7 +65,7 @@ bool copyContents(int from, int to) {
 // Makes the new name itself survive a crash, not only the file's contents.
 void syncFolder(const std::string& folder) {
     FileDescriptor dir(open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (dir.get() >= 0) {
+    if (dir.valid()) {
         fsync(dir.get());
     }
 }
@@ -142,6 +95,37 @@ bool linkWithoutReplacing(TempFile& temp, const std::string& to) {
     return true;
 }
 
+enum class Condition { None, SameFile, NothingThere };
+
+WriteOutcome writeThroughTempFile(const std::string& path, std::string_view bytes,
+                                  Condition condition,
+                                  const std::optional<FileIdentity>& expected = std::nullopt) {
+    std::optional<PathParts> parts = splitPath(path);
+    if (!parts) {
+        return WriteOutcome::Failed;
+    }
+    TempFile temp(parts->folder, parts->name);
+    if (!temp.valid() || !writeAll(temp.fd(), bytes) || !temp.finish(modeToKeep(path))) {
+        return WriteOutcome::Failed;
+    }
+    if (condition == Condition::NothingThere) {
+        if (!linkWithoutReplacing(temp, path)) {
+            return errno == EEXIST ? WriteOutcome::Changed : WriteOutcome::Failed;
+        }
+    } else {
+        if (condition == Condition::SameFile && identityAt(path) != expected) {
+            return WriteOutcome::Changed;
+        }
+        if (rename(temp.path().c_str(), path.c_str()) != 0) {
+            return WriteOutcome::Failed;
+        }
+        temp.renamedAway();
+    }
+    // The new file is in place: a failed folder sync cannot be undone, so it is not a failure.
+    syncFolder(parts->folder);
+    return WriteOutcome::Written;
+}
+
 } // namespace
 
 bool exists(const std::string& path) {
@@ -153,35 +137,78 @@ bool createDirectory(const std::string& path) {
     return mkdir(path.c_str(), 0755) == 0;
 }
 
+bool createDirectories(const std::string& path, mode_t mode) {
+    if (isDirectory(path)) {
+        return true;
+    }
+    // From the top down; a folder that another process makes at the same moment is passed over.
+    for (std::size_t slash = path.find('/', 1);; slash = path.find('/', slash + 1)) {
+        std::string step = slash == std::string::npos ? path : path.substr(0, slash);
+        if (!step.empty() && !isDirectory(step)) {
+            if (mkdir(step.c_str(), mode) == 0) {
+                chmod(step.c_str(), mode);
+            } else if (errno != EEXIST) {
+                return false;
+            }
+        }
+        if (slash == std::string::npos) {
+            return isDirectory(path);
+        }
+    }
+}
+
+FileDescriptor openRegularFile(const std::string& path) {
+    struct stat st {};
+    if (stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
+        return FileDescriptor();
+    }
+    // O_NONBLOCK keeps a FIFO swapped in after the stat from blocking the open.
+    FileDescriptor file(open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
+    if (!file.valid() || fstat(file.get(), &st) != 0 || !S_ISREG(st.st_mode)) {
+        return FileDescriptor();
+    }
+    return file;
+}
+
+std::optional<std::string> readToEnd(int fd, std::size_t maxSize) {
+    std::string bytes;
+    char buffer[64 * 1024];
+    while (bytes.size() <= maxSize) {
+        ssize_t n = read(fd, buffer, sizeof buffer);
+        if (n == 0) {
+            return bytes;
+        }
+        if (n < 0 && errno != EINTR) {
+            return std::nullopt;
+        }
+        bytes.append(buffer, static_cast<std::size_t>(n > 0 ? n : 0));
+    }
+    return std::nullopt;
+}
+
 bool writeFileAtomically(const std::string& path, std::string_view bytes) {
-    std::optional<PathParts> parts = splitPath(path);
-    if (!parts) {
-        return false;
-    }
-    TempFile temp(*parts);
-    if (!temp.valid() || !writeAll(temp.fd(), bytes) || !temp.finish(modeToKeep(path)) ||
-        rename(temp.path().c_str(), path.c_str()) != 0) {
-        return false;
-    }
-    temp.renamedAway();
-    // The new file is in place: a failed folder sync cannot be undone, so it is not a failure.
-    syncFolder(parts->folder);
-    return true;
+    return writeThroughTempFile(path, bytes, Condition::None) == WriteOutcome::Written;
+}
+
+WriteOutcome writeFileAtomicallyIfUnchanged(const std::string& path, std::string_view bytes,
+                                            const std::optional<FileIdentity>& expected) {
+    return writeThroughTempFile(path, bytes,
+                                expected ? Condition::SameFile : Condition::NothingThere, expected);
 }
 
 bool copyItem(const std::string& from, const std::string& to) {
     std::optional<PathParts> parts = splitPath(to);
+    // The existing target is only an early answer; link() is what guarantees it is never
+    // replaced.
+    if (!parts || exists(to)) {
+        return false;
+    }
+    FileDescriptor source = openRegularFile(from);
     struct stat st {};
-    // Checked before opening so that a device or FIFO is never opened; the existing target is
-    // only an early answer, link() is what guarantees it is never replaced.
-    if (!parts || stat(from.c_str(), &st) != 0 || !S_ISREG(st.st_mode) || exists(to)) {
+    if (!source.valid() || fstat(source.get(), &st) != 0) {
         return false;
     }
-    FileDescriptor source(open(from.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
-    if (source.get() < 0 || fstat(source.get(), &st) != 0 || !S_ISREG(st.st_mode)) {
-        return false;
-    }
-    TempFile temp(*parts);
+    TempFile temp(parts->folder, parts->name);
     if (!temp.valid() || !copyContents(source.get(), temp.fd()) ||
         !temp.finish(st.st_mode & 0777) || !linkWithoutReplacing(temp, to)) {
         return false;

@@ -10,7 +10,10 @@
 // start, gone when it has none, so a user without login items pays nothing at login. The
 // current user's entry lies in $XDG_CONFIG_HOME/autostart, the any-user one in
 // /etc/xdg/autostart, under the same file name: where both exist the user's shadows the other
-// and the login window, which starts both lists, runs once.
+// and the login window, which starts both lists, runs once. Where the login window's path
+// holds characters that sessions refuse in a program path, the current user's entry names a
+// link to it instead, $XDG_DATA_HOME/sonvela/sonvela-loginwindow (~/.local/share when unset),
+// which is there only while that entry needs it.
 namespace platform::loginwindow {
 
 inline constexpr const char* kAutostartFileName = "sonvela-loginwindow.desktop";
@@ -27,8 +30,9 @@ std::string loginWindowExecutable();
 // cannot carry (not UTF-8, control characters).
 std::optional<std::string> autostartEntryText(const std::string& executable);
 
-// Writes or removes the scope's entry to match its list. False, with a log line, when the
-// entry could not be brought in step.
+// Writes or removes the scope's entry (and the link) to match its list, making the autostart
+// folder when it is missing. False, with a log line, when the entry could not be brought in
+// step; a log line also when it names a path that sessions may refuse.
 bool keepAutostartEntryInStep(prefs::ScopeRef user);
 
 } // namespace platform::loginwindow

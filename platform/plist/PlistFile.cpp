@@ -4,11 +4,7 @@
 #include "platform/plist/PlistInputCheck.h"
 #include "platform/plist/PlistNodes.h"
 
-#include <cerrno>
-#include <fcntl.h>
 #include <locale.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace platform::plist {
 
@@ -39,58 +35,6 @@ private:
 struct XmlDeleter {
     void operator()(char* p) const { plist_to_xml_free(p); }
 };
-
-class FileDescriptor {
-public:
-    explicit FileDescriptor(int fd) : fd_(fd) {}
-    ~FileDescriptor() {
-        if (fd_ >= 0) {
-            close(fd_);
-        }
-    }
-    FileDescriptor(const FileDescriptor&) = delete;
-    FileDescriptor& operator=(const FileDescriptor&) = delete;
-    int get() const { return fd_; }
-
-private:
-    int fd_;
-};
-
-bool isSmallRegularFile(const struct stat& st) {
-    return S_ISREG(st.st_mode) && st.st_size >= 0 &&
-           static_cast<std::size_t>(st.st_size) <= kMaxFileSize;
-}
-
-// The file may still grow while it is read, so the cap is checked on the bytes themselves too.
-std::optional<std::string> readAll(int fd) {
-    std::string bytes;
-    char buffer[64 * 1024];
-    while (bytes.size() <= kMaxFileSize) {
-        ssize_t n = read(fd, buffer, sizeof buffer);
-        if (n == 0) {
-            return bytes;
-        }
-        if (n < 0 && errno != EINTR) {
-            return std::nullopt;
-        }
-        bytes.append(buffer, static_cast<std::size_t>(n > 0 ? n : 0));
-    }
-    return std::nullopt;
-}
-
-// stat first so that devices and FIFOs are never opened; fstat after open in case the path
-// was swapped in between. O_NONBLOCK keeps a FIFO swapped in from blocking the open.
-std::optional<std::string> readRegularFile(const std::string& path) {
-    struct stat st {};
-    if (stat(path.c_str(), &st) != 0 || !isSmallRegularFile(st)) {
-        return std::nullopt;
-    }
-    FileDescriptor file(open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
-    if (file.get() < 0 || fstat(file.get(), &st) != 0 || !isSmallRegularFile(st)) {
-        return std::nullopt;
-    }
-    return readAll(file.get());
-}
 
 } // namespace
 
@@ -132,17 +76,27 @@ std::optional<std::string> toXml(const Value& root) {
     return std::string(xml.get(), length);
 }
 
-std::optional<Value> readFile(const std::string& path) {
-    std::optional<std::string> bytes = readRegularFile(path);
+std::optional<Value> readFile(const fs::FileDescriptor& file) {
+    // The cap is checked on the bytes themselves: the file may still grow while it is read.
+    std::optional<std::string> bytes =
+        file.valid() ? fs::readToEnd(file.get(), kMaxFileSize) : std::nullopt;
     return bytes ? parse(*bytes) : std::nullopt;
 }
 
-std::optional<Dictionary> readDictionary(const std::string& path) {
-    std::optional<Value> value = readFile(path);
+std::optional<Value> readFile(const std::string& path) {
+    return readFile(fs::openRegularFile(path));
+}
+
+std::optional<Dictionary> readDictionary(const fs::FileDescriptor& file) {
+    std::optional<Value> value = readFile(file);
     if (!value || !value->is<Dictionary>()) {
         return std::nullopt;
     }
     return std::move(*value->get<Dictionary>());
+}
+
+std::optional<Dictionary> readDictionary(const std::string& path) {
+    return readDictionary(fs::openRegularFile(path));
 }
 
 bool writeXmlAtomically(const std::string& path, const Value& root) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/fs/FileDescriptor.h"
 #include "platform/plist/PlistValue.h"
 
 #include <optional>
@@ -24,9 +25,13 @@ std::optional<std::string> toXml(const Value& root);
 // Reads a whole property-list file; nullopt when it is missing, not a regular file, unreadable
 // or not a property list.
 std::optional<Value> readFile(const std::string& path);
+// The same from a file that is open already (as fs::openRegularFile gives it), from where it
+// stands to its end; nullopt for an invalid descriptor.
+std::optional<Value> readFile(const fs::FileDescriptor& file);
 
 // Reads a file whose root is a dictionary; nullopt for anything else.
 std::optional<Dictionary> readDictionary(const std::string& path);
+std::optional<Dictionary> readDictionary(const fs::FileDescriptor& file);
 
 // Writes the value as XML through a temporary file in the same folder that is flushed and then
 // renamed over the target. On failure the old file stays whole and no temporary file is left.

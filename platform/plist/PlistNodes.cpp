@@ -201,8 +201,12 @@ struct NodeMaker {
         return isXmlText(s) ? NodePtr(plist_new_string(s.c_str())) : nullptr;
     }
     NodePtr operator()(const Data& d) const {
-        return NodePtr(
-            plist_new_data(reinterpret_cast<const char*>(d.bytes.data()), d.bytes.size()));
+        // libplist memcpy's the bytes, and memcpy from a null pointer is undefined even for
+        // none: an empty vector's data() may be null.
+        static const char kNoBytes = 0;
+        const char* bytes =
+            d.bytes.empty() ? &kNoBytes : reinterpret_cast<const char*>(d.bytes.data());
+        return NodePtr(plist_new_data(bytes, d.bytes.size()));
     }
     NodePtr operator()(const Date& d) const {
         bool writable = d.seconds >= kFirstDate && d.seconds <= kLastDate;

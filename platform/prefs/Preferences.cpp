@@ -48,6 +48,16 @@ std::optional<PreferencesFile> fileFor(const std::string& application, ScopeRef 
     return PreferencesFile(*path, user == &currentUser ? 0700 : 0755);
 }
 
+void applyChanges(const PendingChanges& changes, plist::Dictionary& values) {
+    for (const auto& [key, value] : changes) {
+        if (value) {
+            values[key] = *value;
+        } else {
+            values.erase(key);
+        }
+    }
+}
+
 std::optional<std::string> anyUserFolder() {
     std::lock_guard lock(mutex);
     return anyUserFolderOverride ? *anyUserFolderOverride : kSystemConfigFolder;
@@ -131,11 +141,47 @@ bool synchronize(const std::string& application, ScopeRef user, ScopeRef host) {
     if (changes == pending.end()) {
         return true;
     }
-    if (!file->apply(changes->second)) {
+    if (!file->update([&](plist::Dictionary& values) {
+            applyChanges(changes->second, values);
+            return true;
+        })) {
         return false;
     }
     pending.erase(changes);
     return true;
+}
+
+bool updateValue(const std::string& key, const std::string& application, ScopeRef user,
+                 ScopeRef host, const std::function<bool(std::optional<plist::Value>&)>& edit) {
+    std::optional<PreferencesFile> file = fileFor(application, user, host);
+    if (!file) {
+        return false;
+    }
+    std::lock_guard lock(mutex);
+    auto changes = pending.find(file->path());
+    bool saved = file->update([&](plist::Dictionary& values) {
+        if (changes != pending.end()) {
+            applyChanges(changes->second, values);
+        }
+        auto found = values.find(key);
+        std::optional<plist::Value> value;
+        if (found != values.end()) {
+            value = std::move(found->second);
+        }
+        if (!edit(value)) {
+            return false;
+        }
+        if (value) {
+            values[key] = std::move(*value);
+        } else {
+            values.erase(key);
+        }
+        return true;
+    });
+    if (saved && changes != pending.end()) {
+        pending.erase(changes);
+    }
+    return saved;
 }
 
 void overrideAnyUserFolderForTesting(std::optional<std::string> folder) {

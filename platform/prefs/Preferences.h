@@ -2,6 +2,7 @@
 
 #include "platform/plist/PlistValue.h"
 
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -41,6 +42,15 @@ bool setValue(const std::string& key, const std::optional<plist::Value>& value,
 // this process and the next synchronize tries again. A file that exists but cannot be read is
 // moved aside to a name ending in ".corrupt", with a log line, before the new file is written.
 bool synchronize(const std::string& application, ScopeRef user, ScopeRef host);
+
+// Changes one value where it is stored, for changes that depend on what is stored (adding to
+// a list): the file is read afresh under the lock its writers take turns with, the edit gets
+// the stored value (nullopt when there is none) to change, or to set to nullopt to remove the
+// key, and the file is written back, with the other values set in this process, before the
+// lock is let go. False, and nothing written, for a refused argument, when the edit returns
+// false or when the file could not be written.
+bool updateValue(const std::string& key, const std::string& application, ScopeRef user,
+                 ScopeRef host, const std::function<bool(std::optional<plist::Value>&)>& edit);
 
 // The folder that holds a scope's configuration: the XDG config home for the current user,
 // /etc/xdg for any user. nullopt for an unknown scope or when the user has no config home.

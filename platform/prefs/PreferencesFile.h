@@ -1,7 +1,9 @@
 #pragma once
 
+#include "platform/fs/FileDescriptor.h"
 #include "platform/plist/PlistValue.h"
 
+#include <functional>
 #include <map>
 #include <optional>
 #include <string>
@@ -11,6 +13,9 @@ namespace platform::prefs {
 
 // Changes waiting to be written: a value per key, nullopt for a key to remove.
 using PendingChanges = std::map<std::string, std::optional<plist::Value>>;
+
+// Changes the stored values in place; false leaves the file as it is.
+using Edit = std::function<bool(plist::Dictionary& values)>;
 
 // One application's property list in one scope: a dictionary of values by key.
 class PreferencesFile {
@@ -24,15 +29,21 @@ public:
     // cannot be read as a dictionary property list.
     std::optional<plist::Dictionary> read() const;
 
-    // Reads the file afresh, applies the changes and writes the whole dictionary back
-    // atomically, all under a lock on the folder so that writers in other processes take
-    // turns. A file that cannot be read is moved aside first; when that fails nothing is
-    // written.
-    bool apply(const PendingChanges& changes) const;
+    // Reads the file afresh, lets the edit change the values and writes them back atomically,
+    // all under a lock on the folder, so that writers in other processes take turns and none
+    // loses another's change. A file that cannot be read is moved aside (the edit then starts
+    // from no values); when that fails nothing is written. False when the edit refuses or
+    // nothing could be written.
+    bool update(const Edit& edit) const;
 
 private:
-    bool makeFolders() const;
-    bool moveAside() const;
+    struct Snapshot;
+    enum class Step { Done, Again, Failed };
+
+    Snapshot snapshot() const;
+    Step updateOnce(const Edit& edit, std::optional<fs::FileIdentity>& putAside) const;
+    Step moveAside(Snapshot& unreadable) const;
+    Step putAside(Snapshot& unreadable, const std::string& aside) const;
 
     std::string path_;
     std::string folder_;

@@ -2,8 +2,10 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <map>
 #include <set>
 #include <spawn.h>
@@ -124,9 +126,9 @@ std::vector<fs::path> autostartFolders() {
     return folders;
 }
 
-} // namespace
-
-std::optional<std::vector<std::string>> DesktopSession::parseExec(const std::string& value) {
+// An Exec value, as written in the file, taken apart into its arguments; nullopt when its
+// quoting is broken.
+std::optional<std::vector<std::string>> parseExec(const std::string& value) {
     std::string text = unescaped(value);
     std::vector<std::string> arguments;
     std::string current;
@@ -173,6 +175,54 @@ std::optional<std::vector<std::string>> DesktopSession::parseExec(const std::str
     return result;
 }
 
+struct Run {
+    int status = -1;
+    std::string output;
+};
+
+// Runs a program to its end with its output and errors kept, in the test's environment with
+// the changes given.
+Run run(const std::vector<std::string>& command, const std::vector<std::string>& changes = {}) {
+    std::vector<std::string> environment = changes;
+    for (char** variable = environ; *variable != nullptr; ++variable) {
+        std::string entry = *variable;
+        std::string name = entry.substr(0, entry.find('=') + 1);
+        if (std::none_of(changes.begin(), changes.end(),
+                         [&](const std::string& c) { return c.rfind(name, 0) == 0; })) {
+            environment.push_back(entry);
+        }
+    }
+    std::vector<char*> argv;
+    for (const std::string& argument : command) {
+        argv.push_back(const_cast<char*>(argument.c_str()));
+    }
+    argv.push_back(nullptr);
+    std::vector<char*> envp;
+    for (const std::string& entry : environment) {
+        envp.push_back(const_cast<char*>(entry.c_str()));
+    }
+    envp.push_back(nullptr);
+    char outputPath[] = "/tmp/sonvela-run-XXXXXX";
+    int output = mkostemp(outputPath, O_CLOEXEC);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, output, 1);
+    posix_spawn_file_actions_adddup2(&actions, output, 2);
+    Run result;
+    pid_t pid = -1;
+    if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), envp.data()) == 0) {
+        waitpid(pid, &result.status, 0);
+    }
+    posix_spawn_file_actions_destroy(&actions);
+    close(output);
+    std::ifstream in(outputPath);
+    result.output.assign(std::istreambuf_iterator<char>(in), {});
+    unlink(outputPath);
+    return result;
+}
+
+} // namespace
+
 std::vector<std::vector<std::string>> DesktopSession::autostartCommands() const {
     std::set<std::string> seen;
     std::map<std::string, std::vector<std::string>> commands;
@@ -209,6 +259,39 @@ void DesktopSession::logIn() const {
             waitpid(pid, nullptr, 0);
         }
     }
+}
+
+DesktopSession::SystemdUnits DesktopSession::systemdUnits(const std::string& folder) {
+    SystemdUnits units;
+    units.complaints = run({"/usr/lib/systemd/user-generators/systemd-xdg-autostart-generator",
+                            folder, folder, folder},
+                           {"SYSTEMD_LOG_LEVEL=info"})
+                           .output;
+    std::error_code ec;
+    for (const auto& file : fs::directory_iterator(folder, ec)) {
+        if (file.path().extension() != ".service") {
+            continue;
+        }
+        Run verify =
+            run({"/usr/bin/systemd-analyze", "--user", "--man=no", "verify", file.path().string()});
+        units.complaints += verify.output;
+        if (verify.status == 0) {
+            units.startable.push_back(file.path().filename().string());
+        }
+    }
+    return units;
+}
+
+bool DesktopSession::launchWithGLib(const std::string& entry) {
+    const char* script = "import sys, gi\n"
+                         "gi.require_version('Gio', '2.0')\n"
+                         "from gi.repository import Gio\n"
+                         "app = Gio.DesktopAppInfo.new_from_filename(sys.argv[1])\n"
+                         "sys.exit(0 if app is not None and app.launch([], None) else 1)\n";
+    const char* home = std::getenv("HOME");
+    std::string noBus =
+        std::string("DBUS_SESSION_BUS_ADDRESS=unix:path=") + (home ? home : "") + "/no-session-bus";
+    return run({SONVELA_PYTHON3, "-c", script, entry}, {noBus}).status == 0;
 }
 
 } // namespace sonvela::test

@@ -22,9 +22,18 @@ public:
     // Runs each command and waits until it has ended.
     void logIn() const;
 
-    // An Exec value, as written in the file, taken apart into its arguments; nullopt when its
-    // quoting is broken.
-    static std::optional<std::vector<std::string>> parseExec(const std::string& value);
+    // What systemd-based sessions (GNOME, KDE Plasma and others) make of the autostart
+    // folders: the units systemd's autostart generator writes into the folder, and of those
+    // the ones that `systemd-analyze --user verify` passes, which systemd would start.
+    struct SystemdUnits {
+        std::vector<std::string> startable;
+        std::string complaints; // what the generator and the checks said
+    };
+    static SystemdUnits systemdUnits(const std::string& folder);
+
+    // Starts an entry as GLib-based sessions do (GDesktopAppInfo, through python3-gi), with no
+    // session bus; false when GLib refuses the entry.
+    static bool launchWithGLib(const std::string& entry);
 
 private:
     std::string desktop_;

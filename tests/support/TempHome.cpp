@@ -11,7 +11,8 @@
 namespace sonvela::test {
 
 namespace {
-const char* const kVariables[] = {"HOME", "XDG_CONFIG_HOME", "XDG_RUNTIME_DIR", "PULSE_SERVER"};
+const char* const kVariables[] = {"HOME", "XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_RUNTIME_DIR",
+                                  "PULSE_SERVER"};
 }
 
 TempHome::TempHome() {
@@ -29,6 +30,7 @@ TempHome::TempHome() {
     }
     setenv("HOME", path_.c_str(), 1);
     setenv("XDG_CONFIG_HOME", configHome().c_str(), 1);
+    setenv("XDG_DATA_HOME", (path_ + "/.local/share").c_str(), 1);
     setenv("XDG_RUNTIME_DIR", (path_ + "/run").c_str(), 1);
     setenv("PULSE_SERVER", ("unix:" + path_ + "/run/no-server").c_str(), 1);
 }

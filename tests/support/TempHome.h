@@ -6,8 +6,8 @@
 namespace sonvela::test {
 
 // A fresh temporary folder that stands in for the user's home for one test: HOME,
-// XDG_CONFIG_HOME, XDG_RUNTIME_DIR and PULSE_SERVER point into it while the object lives,
-// so no test ever touches the real user's files or sound server.
+// XDG_CONFIG_HOME, XDG_DATA_HOME, XDG_RUNTIME_DIR and PULSE_SERVER point into it while the object
+// lives, so no test ever touches the real user's files or sound server.
 class TempHome {
 public:
     TempHome();
