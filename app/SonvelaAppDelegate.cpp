@@ -197,9 +197,6 @@ void SonvelaAppDelegate::stopHelper() {
         return;
     }
     stopping_ = true;
-    if (stopper_.joinable()) {
-        stopper_.join();
-    }
     emit helperStopping(true);
     // The stop waits for the helper's end; the window must not freeze meanwhile.
     stopper_ = std::thread([this] {
