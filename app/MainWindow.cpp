@@ -14,8 +14,8 @@ MainWindow::~MainWindow() = default;
 void MainWindow::bind(ConfigModel* model) {
     model_ = model;
     for (const QString& key :
-         {ConfigModel::kDeviceName, ConfigModel::kDeviceIcon, ConfigModel::kOutputVolume,
-          ConfigModel::kIsRunning, ConfigModel::kIsLoginItem}) {
+         {ConfigModel::kDeviceType, ConfigModel::kDeviceName, ConfigModel::kDeviceIcon,
+          ConfigModel::kOutputVolume, ConfigModel::kIsRunning, ConfigModel::kIsLoginItem}) {
         showValue(key, model->valueForKey(key));
     }
     connect(model, &ConfigModel::valueChanged, this,
@@ -24,6 +24,8 @@ void MainWindow::bind(ConfigModel* model) {
             });
 
     // The slider drives the spin box (see the .ui), so the spin box alone reports the change.
+    // A typed percent reports when the edit ends (no keyboard tracking): typing "75" must not
+    // apply 7 % first.
     connect(ui_->volumeSpinBox, &QSpinBox::valueChanged, this, [this](int percent) {
         model_->setValueForKey(QVariant::fromValue(quint32(percent)), ConfigModel::kOutputVolume);
     });
@@ -33,8 +35,17 @@ void MainWindow::bind(ConfigModel* model) {
             [this](bool on) { model_->setValueForKey(on, ConfigModel::kIsLoginItem); });
 }
 
+void MainWindow::setRunningSwitchWaiting(bool waiting) {
+    ui_->runningCheckBox->setDisabled(waiting);
+}
+
 void MainWindow::showValue(const QString& key, const QVariant& value) {
-    if (key == ConfigModel::kDeviceName) {
+    if (key == ConfigModel::kDeviceType) {
+        // Without an output there is no volume to set.
+        bool hasOutput = !value.toString().isEmpty();
+        ui_->volumeSlider->setEnabled(hasOutput);
+        ui_->volumeSpinBox->setEnabled(hasOutput);
+    } else if (key == ConfigModel::kDeviceName) {
         ui_->deviceNameLabel->setText(value.toString());
     } else if (key == ConfigModel::kDeviceIcon) {
         ui_->deviceIconLabel->setPixmap(value.value<QIcon>().pixmap(64, 64));

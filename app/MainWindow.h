@@ -27,6 +27,9 @@ public:
 
     Ui::MainWindow& ui() { return *ui_; }
 
+    // The running switch takes no clicks while the helper is being stopped.
+    void setRunningSwitchWaiting(bool waiting);
+
 protected:
     void closeEvent(QCloseEvent* event) override;
 

@@ -9,7 +9,9 @@
 #include <QLocalSocket>
 #include <QMessageBox>
 #include <QThread>
-#include <unistd.h>
+#include <optional>
+
+using platform::bundle::Bundle;
 
 namespace {
 
@@ -26,6 +28,20 @@ void presentAlert(const std::string& message) {
     }
 }
 
+// Beside the instance lock, in the user's own runtime folder: where no lock guards the program
+// there is no running copy to ask either.
+std::optional<QString> reopenAddress() {
+    auto identifier = Bundle::main().infoValue("CFBundleIdentifier");
+    if (!identifier || !identifier->is<std::string>()) {
+        return std::nullopt;
+    }
+    auto lock = platform::process::InstanceLock::pathFor(*identifier->get<std::string>());
+    if (!lock) {
+        return std::nullopt;
+    }
+    return QString::fromStdString(lock->substr(0, lock->rfind('.')) + ".reopen");
+}
+
 } // namespace
 
 SettingsApplication::SettingsApplication() {
@@ -33,22 +49,22 @@ SettingsApplication::SettingsApplication() {
     delegate_.setWindow(&window_);
     delegate_.awakeFromNib();
     window_.bind(delegate_.configModel());
-    if (auto icon = platform::bundle::Bundle::main().pathForResource("sonvela", "icns")) {
+    connect(&delegate_, &SonvelaAppDelegate::helperStopping, &window_,
+            &MainWindow::setRunningSwitchWaiting);
+    if (auto icon = Bundle::main().pathForResource("sonvela", "icns")) {
         window_.setWindowIcon(QIcon(QString::fromStdString(*icon)));
     }
-}
-
-QString SettingsApplication::reopenAddress() {
-    return QStringLiteral("org.sonvela.Sonvela-%1").arg(getuid());
 }
 
 bool SettingsApplication::claim() {
     if (platform::process::claimSingleInstance()) {
         return true;
     }
-    QLocalSocket running;
-    running.connectToServer(reopenAddress());
-    running.waitForConnected(1000);
+    if (auto address = reopenAddress()) {
+        QLocalSocket running;
+        running.connectToServer(*address);
+        running.waitForConnected(1000);
+    }
     return false;
 }
 
@@ -64,14 +80,29 @@ void SettingsApplication::start() {
 }
 
 void SettingsApplication::listenForReopen() {
+    auto address = reopenAddress();
+    if (!address) {
+        return;
+    }
     // Only the copy holding the instance lock gets here, so an old socket is a leftover.
-    QLocalServer::removeServer(reopenAddress());
+    QLocalServer::removeServer(*address);
     reopen_.setSocketOptions(QLocalServer::UserAccessOption);
     connect(&reopen_, &QLocalServer::newConnection, this, [this] {
         while (QLocalSocket* peer = reopen_.nextPendingConnection()) {
             peer->deleteLater();
         }
-        delegate_.applicationShouldHandleReopen(window_.isVisible());
+        bringWindowForward();
     });
-    reopen_.listen(reopenAddress());
+    reopen_.listen(*address);
+}
+
+void SettingsApplication::bringWindowForward() {
+    if (delegate_.applicationShouldHandleReopen(window_.isVisible())) {
+        return;
+    }
+    // Started again, Sonvela is asked for its window: it comes to the front also when it was
+    // open behind other windows or minimised.
+    window_.setWindowState(window_.windowState() & ~Qt::WindowMinimized);
+    window_.raise();
+    window_.activateWindow();
 }

@@ -4,7 +4,6 @@
 #include "app/SonvelaAppDelegate.h"
 
 #include <QLocalServer>
-#include <QString>
 
 // The settings program as it starts: one copy per user session. A second start asks the
 // running copy to show its window again and ends.
@@ -23,8 +22,8 @@ public:
     MainWindow& window() { return window_; }
 
 private:
-    static QString reopenAddress();
     void listenForReopen();
+    void bringWindowForward();
 
     SonvelaAppDelegate delegate_;
     MainWindow window_;

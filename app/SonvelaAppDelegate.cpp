@@ -10,6 +10,7 @@
 
 #include <QIcon>
 #include <cmath>
+#include <utility>
 
 using namespace platform::audio;
 using platform::bundle::Bundle;
@@ -18,6 +19,9 @@ namespace {
 
 const char* const kHelperName = "Sonvela Helper";
 const char* const kHelperBundleName = "Sonvela Helper.app";
+const char* const kNoOutputName = "No sound output";
+// What the output type reads as when there is no output: no sound server, or none to play on.
+const std::string kNoOutputCode(4, '\0');
 
 std::string helperPath() {
     return TQZAppTool::getResPath() + kHelperBundleName;
@@ -46,6 +50,12 @@ SonvelaAppDelegate::SonvelaAppDelegate() {
             observeValueForKeyPath(key);
         }
     });
+}
+
+SonvelaAppDelegate::~SonvelaAppDelegate() {
+    if (stopper_.joinable()) {
+        stopper_.join();
+    }
 }
 
 bool SonvelaAppDelegate::isIgnored(const QString& outputType) {
@@ -123,14 +133,20 @@ void SonvelaAppDelegate::unregisterListenerForAudioDevice() {
 
 void SonvelaAppDelegate::checkAudioDeviceDataSource() {
     std::string type = SoundController::sharedSoundController()->getAudioDeviceDataSourceName();
+    std::string name;
+    if (type == kNoOutputCode) {
+        // Said in words, not as four NUL bytes; the empty type keeps the volume controls off.
+        type.clear();
+        name = Bundle::main().localizedString(kNoOutputName, "", "");
+    } else {
+        name = Bundle::main().localizedString(type, "", "AudioDeviceName");
+    }
     configModel_.setValueForKey(fromUtf8(type), ConfigModel::kDeviceType);
-    configModel_.setValueForKey(
-        fromUtf8(Bundle::main().localizedString(type, "", "AudioDeviceName")),
-        ConfigModel::kDeviceName);
+    configModel_.setValueForKey(fromUtf8(name), ConfigModel::kDeviceName);
     configModel_.setValueForKey(iconFor(type), ConfigModel::kDeviceIcon);
 
     std::optional<float> stored;
-    if (!isIgnored(fromUtf8(type))) {
+    if (!type.empty() && !isIgnored(fromUtf8(type))) {
         stored = VolumeTable::storedVolume(AppUtil::getUserConfigFilePath(), type);
     }
     float volume = stored ? *stored : SoundController::getInstance()->getHardwareVolume();
@@ -154,6 +170,10 @@ void SonvelaAppDelegate::outputVolumeChangedHandler() {
         return;
     }
     QString type = configModel_.deviceType();
+    if (type.isEmpty()) {
+        // No output: nothing to store a volume for, nothing to set it on.
+        return;
+    }
     float volume = float(double(configModel_.outputVolume()) / 100.0);
     if (!isIgnored(type)) {
         QByteArray key = type.toUtf8();
@@ -167,8 +187,34 @@ void SonvelaAppDelegate::isRunningChangedHandler() {
     if (configModel_.isRunning()) {
         AppUtil::launchApplication(helperPath());
     } else {
-        AppUtil::killApplicationByName(kHelperName);
+        stopHelper();
     }
+}
+
+void SonvelaAppDelegate::stopHelper() {
+    if (stopping_) {
+        // The stop under way reports for this one too.
+        return;
+    }
+    stopping_ = true;
+    emit helperStopping(true);
+    // The stop waits for the helper's end; the window must not freeze meanwhile.
+    stopper_ = std::thread([this] {
+        AppUtil::killApplicationByName(kHelperName);
+        bool stillRunning = AppUtil::applicationIsRunning(kHelperName);
+        QMetaObject::invokeMethod(
+            this, [this, stillRunning] { helperStopEnded(stillRunning); }, Qt::QueuedConnection);
+    });
+}
+
+void SonvelaAppDelegate::helperStopEnded(bool stillRunning) {
+    stopper_.join();
+    stopping_ = false;
+    // What the stop left is shown, not carried out as a new change.
+    bool observing = std::exchange(observing_, false);
+    configModel_.setValueForKey(stillRunning, ConfigModel::kIsRunning);
+    observing_ = observing;
+    emit helperStopping(false);
 }
 
 void SonvelaAppDelegate::isLoginItemChangedHandler() {

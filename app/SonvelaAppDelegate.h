@@ -6,6 +6,7 @@
 #include <QObject>
 #include <QPointer>
 #include <QWidget>
+#include <thread>
 
 // The settings program's controller: fills the model from the sound system and carries the
 // user's changes out (store and apply a volume, start or stop the helper, log-in item).
@@ -14,6 +15,8 @@ class SonvelaAppDelegate : public QObject {
 
 public:
     SonvelaAppDelegate();
+    // Waits for a stop of the helper that is still under way.
+    ~SonvelaAppDelegate() override;
 
     static bool isIgnored(const QString& outputType);
     // Whole percent of a volume fraction. Fractions that we stored for a whole percent come
@@ -42,10 +45,20 @@ public:
     void isRunningChangedHandler();
     void isLoginItemChangedHandler();
 
+signals:
+    // A stop of the helper waits up to 2 s for its end, away from the GUI thread; true while
+    // it does. At its end isRunning shows whether the helper still runs.
+    void helperStopping(bool stopping);
+
 private:
+    void stopHelper();
+    void helperStopEnded(bool stillRunning);
+
     QPointer<QWidget> window_;
     ConfigModel configModel_;
     bool observing_ = false;
+    bool stopping_ = false;
+    std::thread stopper_;
 };
 
 platform::audio::OSStatus audioObjectPropertyListenerProc(

@@ -13,8 +13,8 @@ public:
 
     // DefaultConfig.plist among the main bundle's resources, or nullopt when it has none.
     static std::optional<std::string> getDefaultConfigFilePath();
-    // The user's config.plist; asking for it creates the Sonvela folder when it is missing.
-    // nullopt when the user has no application data folder at all.
+    // The user's config.plist; asking for it creates the config folder and the Sonvela folder
+    // in it when they are missing. nullopt when the user has no application data folder.
     static std::optional<std::string> getUserConfigFilePath();
 
     // Starts the application whose bundle lies at the path, unless it already runs.

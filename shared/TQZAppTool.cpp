@@ -1,7 +1,6 @@
 #include "shared/TQZAppTool.h"
 
 #include "platform/bundle/Bundle.h"
-#include "platform/fs/FileManager.h"
 #include "platform/paths/SearchPath.h"
 #include "platform/plist/PlistFile.h"
 
@@ -22,10 +21,10 @@ std::optional<std::string> TQZAppTool::applicationSupportFolder(const std::strin
         return std::nullopt;
     }
     std::string path = platform::paths::appendPathComponent(folders.front(), folderName);
-    if (!platform::fs::exists(path)) {
-        // Failing here is not an error of its own: whoever uses the path finds nothing there.
-        platform::fs::createDirectory(path);
-    }
+    // A fresh account may not have its config folder yet. Failing here is not an error of its
+    // own: whoever uses the path finds nothing there.
+    platform::paths::makeUserFolder(folders.front());
+    platform::paths::makeUserFolder(path);
     return path;
 }
 

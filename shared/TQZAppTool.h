@@ -16,8 +16,9 @@ public:
     static std::string getResPath();
     // The main bundle's own folder, ending in one "/".
     static std::string getAppPath();
-    // The named folder in the user's application data folder, created when missing (its parent
-    // is not). nullopt when the user has no such folder at all.
+    // The named folder in the user's application data folder. Both are created when missing
+    // (the data folder's parent is not), private to the user; folders already there stay as
+    // they are. nullopt when the user has no application data folder at all.
     static std::optional<std::string> applicationSupportFolder(const std::string& folderName);
 
     static std::optional<platform::plist::Value> getPlistValue(const std::string& key,

@@ -25,6 +25,8 @@ protected:
 };
 
 TEST_F(ConfigPaths, UserTableLiesInTheConfigFolder) {
+    std::string fresh = home.path() + "/config";
+    fs::perms configHomeBefore = fs::status(home.configHome()).permissions();
     struct {
         std::string xdgConfigHome;
         std::string expected;
@@ -33,12 +35,18 @@ TEST_F(ConfigPaths, UserTableLiesInTheConfigFolder) {
         {home.configHome() + "//", home.configPlist()},
         {"relative/config", home.path() + "/.config/Sonvela/config.plist"},
         {"", home.path() + "/.config/Sonvela/config.plist"},
+        {fresh, fresh + "/Sonvela/config.plist"},
     };
     for (const auto& c : cases) {
         setenv("XDG_CONFIG_HOME", c.xdgConfigHome.c_str(), 1);
         EXPECT_EQ(AppUtil::getUserConfigFilePath(), c.expected) << c.xdgConfigHome;
-        EXPECT_TRUE(fs::is_directory(home.configHome() + "/Sonvela"));
+        EXPECT_TRUE(fs::is_directory(fs::path(c.expected).parent_path())) << c.xdgConfigHome;
     }
+    // Folders made for us are private; one that was there keeps its mode.
+    for (const std::string& made : {home.configHome() + "/Sonvela", fresh, fresh + "/Sonvela"}) {
+        EXPECT_EQ(fs::status(made).permissions(), fs::perms::owner_all) << made;
+    }
+    EXPECT_EQ(fs::status(home.configHome()).permissions(), configHomeBefore);
     EXPECT_EQ(AppUtil::getDefaultConfigFilePath(), app + "/Resources/DefaultConfig.plist");
 }
 

@@ -1,11 +1,11 @@
-#include "app/MainWindow.h"
 #include "app/QtWindow.h"
-#include "app/SonvelaAppDelegate.h"
+#include "app/SettingsApplication.h"
 #include "platform/audio/PulseBackend.h"
 #include "platform/bundle/Bundle.h"
 #include "platform/plist/PlistFile.h"
 #include "shared/AppUtil.h"
 #include "shared/TQZAppTool.h"
+#include "tests/support/ChildProcess.h"
 #include "tests/support/Eventually.h"
 #include "tests/support/PulseServer.h"
 #include "tests/support/SimulatedAudio.h"
@@ -15,6 +15,7 @@
 
 #include <QApplication>
 #include <QSignalSpy>
+#include <QTest>
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -35,25 +36,30 @@ bool helperRuns() {
     return AppUtil::applicationIsRunning(kHelper);
 }
 
-// A settings bundle of the test's own whose resources are the built ones: the strings tables,
-// the icons, the script and the real helper bundle.
-class SettingsWindow : public testing::Test {
-protected:
-    void SetUp() override {
-        app = home.path() + "/Sonvela.app";
-        fs::create_directories(app + "/Resources");
+// A settings bundle of the test's own whose Info.plist and resources are the built ones: the
+// strings tables, the icons, the script and the real helper bundle.
+class BuiltBundle {
+public:
+    explicit BuiltBundle(std::string path) : path_(std::move(path)) {
+        fs::create_directories(path_ + "/Resources");
         for (const auto& entry : fs::directory_iterator(SONVELA_APP_DIR "/Resources")) {
             fs::create_symlink(entry.path(),
-                               app + "/Resources/" + entry.path().filename().string());
+                               path_ + "/Resources/" + entry.path().filename().string());
         }
-        platform::bundle::Bundle::overrideMainForTesting(app);
-        window.bind(delegate.configModel());
-        delegate.setWindow(&window);
+        fs::create_symlink(SONVELA_APP_DIR "/Info.plist", path_ + "/Info.plist");
+        platform::bundle::Bundle::overrideMainForTesting(path_);
     }
-    void TearDown() override {
-        AppUtil::killApplicationByName(kHelper);
-        platform::bundle::Bundle::overrideMainForTesting(std::nullopt);
-    }
+    ~BuiltBundle() { platform::bundle::Bundle::overrideMainForTesting(std::nullopt); }
+    const std::string& path() const { return path_; }
+
+private:
+    std::string path_;
+};
+
+// The settings program as main() builds it, in a temporary home.
+class SettingsWindow : public testing::Test {
+protected:
+    void TearDown() override { AppUtil::killApplicationByName(kHelper); }
 
     void writeTable(const plist::Dictionary& table) {
         sonvela::test::makeDirs(home.configHome() + "/Sonvela");
@@ -67,14 +73,24 @@ protected:
         QCoreApplication::processEvents();
     }
 
-    // The user types a percent into the window.
+    // The user sets a percent in the window.
     void userSets(int percent) { window.ui().volumeSpinBox->setValue(percent); }
+
+    // Runs the GUI thread's events until the condition holds.
+    template <typename Condition> bool eventuallyShown(Condition condition) {
+        return eventually([&] {
+            QCoreApplication::processEvents();
+            return condition();
+        });
+    }
 
     TempHome home;
     SimulatedAudio audio;
-    SonvelaAppDelegate delegate;
-    MainWindow window;
-    std::string app;
+    BuiltBundle bundle{home.path() + "/Sonvela.app"};
+    SettingsApplication settings;
+    SonvelaAppDelegate& delegate = settings.delegate();
+    MainWindow& window = settings.window();
+    const std::string& app = bundle.path();
 };
 
 struct RefreshCase {
@@ -149,6 +165,56 @@ TEST_F(SettingsWindow, UsersVolumeIsStoredAndApplied) {
     EXPECT_FLOAT_EQ(audio.backend->device(id)->volume, 0.75f);
 }
 
+TEST_F(SettingsWindow, ATypedPercentTakesEffectWhenTheEditEnds) {
+    writeTable({{"blth", plist::Value(0.5)}});
+    AudioDeviceID id = audio.output("hdpn", 0.2f);
+    delegate.applicationDidFinishLaunching();
+    window.show();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+    QSpinBox* box = window.ui().volumeSpinBox;
+    auto applied = [&] {
+        return std::pair(table()->at("hdpn"), audio.backend->device(id)->volume);
+    };
+
+    struct {
+        const char* typed;
+        Qt::Key ending;
+        float volume;
+    } edits[] = {{"75", Qt::Key_Return, 0.75f}, {"40", Qt::Key_Tab, 0.4f}};
+    for (const auto& edit : edits) {
+        box->setFocus();
+        box->selectAll();
+        std::string before = readAll(home.configPlist());
+        audio.backend->clearWrites();
+        QTest::keyClicks(box, edit.typed);
+        EXPECT_EQ(readAll(home.configPlist()), before) << edit.typed;
+        EXPECT_TRUE(audio.backend->writes().empty()) << edit.typed;
+        QTest::keyClick(box, edit.ending);
+        EXPECT_EQ(applied(), std::pair(plist::Value(edit.volume), edit.volume)) << edit.typed;
+    }
+    EXPECT_FALSE(box->hasFocus());
+
+    // The arrows and the slider act at once.
+    box->setFocus();
+    QTest::keyClick(box, Qt::Key_Up);
+    EXPECT_EQ(applied(), std::pair(plist::Value(0.41f), 0.41f));
+    QTest::keyClick(window.ui().volumeSlider, Qt::Key_PageUp);
+    EXPECT_EQ(applied(), std::pair(plist::Value(0.51f), 0.51f));
+}
+
+TEST_F(SettingsWindow, AFreshAccountGetsItsTableAtTheFirstLaunch) {
+    fs::remove_all(home.configHome());
+    unsetenv("XDG_CONFIG_HOME");
+    audio.output("hdpn", 0.2f);
+    delegate.applicationDidFinishLaunching();
+
+    EXPECT_EQ(readAll(home.configPlist()), readAll(app + "/Resources/DefaultConfig.plist"));
+    EXPECT_EQ(window.ui().volumeSpinBox->value(), 35);
+    for (const std::string& folder : {home.configHome(), home.configHome() + "/Sonvela"}) {
+        EXPECT_EQ(fs::status(folder).permissions(), fs::perms::owner_all) << folder;
+    }
+}
+
 TEST_F(SettingsWindow, IgnoredOutputSetsTheHardwareOnly) {
     writeTable({{"hdpn", plist::Value(0.3)}});
     std::string before = readAll(home.configPlist());
@@ -201,11 +267,40 @@ TEST_F(SettingsWindow, StartUpLaunchesTheHelperOnceAndTheSwitchStopsIt) {
     EXPECT_TRUE(second.configModel()->isRunning());
     EXPECT_EQ(AppUtil::getApplicationPidsByName(kHelper).size(), 1u);
 
-    window.ui().runningCheckBox->click();
-    EXPECT_TRUE(eventually([] { return !helperRuns(); }));
-    window.ui().runningCheckBox->click();
+    QCheckBox* running = window.ui().runningCheckBox;
+    running->click();
+    ASSERT_TRUE(eventuallyShown([&] { return running->isEnabled(); }));
+    EXPECT_FALSE(running->isChecked());
+    EXPECT_FALSE(helperRuns());
+    running->click();
     EXPECT_TRUE(eventually(helperRuns));
     EXPECT_NE(AppUtil::getApplicationPidByName(kHelper), first);
+}
+
+TEST_F(SettingsWindow, TheSwitchWaitsForTheStopWithoutHoldingTheWindow) {
+    // A helper that ignores the request to end, so the stop waits its whole time.
+    std::string stubbornPath = home.path() + "/" + kHelper;
+    fs::create_symlink("/bin/sleep", stubbornPath);
+    sonvela::test::ChildProcess stubborn(
+        {"/bin/sh", "-c", "trap '' TERM; exec \"$0\" 600", stubbornPath}, {},
+        home.path() + "/stubborn.log");
+    ASSERT_TRUE(eventually(helperRuns));
+    audio.output("hdpn", 0.5f);
+    delegate.applicationDidFinishLaunching();
+
+    QCheckBox* running = window.ui().runningCheckBox;
+    running->click();
+    // Back at once, while the stop still waits: the switch waits with it.
+    EXPECT_FALSE(running->isEnabled());
+    EXPECT_FALSE(running->isChecked());
+    userSets(60);
+    EXPECT_EQ(table()->at("hdpn"), plist::Value(0.6f));
+
+    // Then it shows what the stop left: the helper still runs.
+    ASSERT_TRUE(eventuallyShown([&] { return running->isEnabled(); }));
+    EXPECT_TRUE(running->isChecked());
+    EXPECT_TRUE(delegate.configModel()->isRunning());
+    stubborn.kill();
 }
 
 TEST_F(SettingsWindow, LoginSwitchAddsAndRemovesTheHelperAndPrintsTheList) {
@@ -237,6 +332,25 @@ TEST_F(SettingsWindow, TitleComesFromTheStringsTable) {
     EXPECT_FALSE(delegate.applicationShouldHandleReopen(true));
     EXPECT_TRUE(delegate.applicationShouldHandleReopen(false));
     EXPECT_TRUE(window.isVisible());
+}
+
+TEST_F(SettingsWindow, StartingItAgainBringsTheWindowToTheFront) {
+    audio.output("hdpn", 0.5f);
+    ASSERT_TRUE(settings.claim());
+    settings.start();
+    QWidget other;
+    other.show();
+    ASSERT_TRUE(eventuallyShown([&] { return QApplication::activeWindow() == &other; }));
+
+    std::vector<std::string> environment{"QT_QPA_PLATFORM=offscreen"};
+    for (const char* name : {"HOME", "XDG_CONFIG_HOME", "XDG_RUNTIME_DIR", "PULSE_SERVER"}) {
+        environment.push_back(std::string(name) + "=" + std::getenv(name));
+    }
+    sonvela::test::ChildProcess second({SONVELA_APP_DIR "/bin/Sonvela"}, environment,
+                                       home.path() + "/second.log");
+    EXPECT_EQ(second.waitForExit(std::chrono::seconds(10)), 0)
+        << readAll(home.path() + "/second.log");
+    EXPECT_TRUE(eventuallyShown([&] { return QApplication::activeWindow() == &window; }));
 }
 
 TEST_F(SettingsWindow, CloseSheetEndsTheWindowModalDialogWithCode23) {
@@ -272,12 +386,35 @@ TEST_F(SettingsWindow, OnARealServerSwitchingTheDefaultSinkUpdatesWhatIsShown) {
     QImage headphones = window.ui().deviceIconLabel->pixmap().toImage();
 
     server.switchDefault("tv");
-    EXPECT_TRUE(eventually([&] {
-        QCoreApplication::processEvents();
-        return window.ui().deviceNameLabel->text() == "HDMI / TV";
-    }));
+    EXPECT_TRUE(
+        eventuallyShown([&] { return window.ui().deviceNameLabel->text() == "HDMI / TV"; }));
     EXPECT_EQ(window.ui().volumeSpinBox->value(), 80);
     EXPECT_NE(window.ui().deviceIconLabel->pixmap().toImage(), headphones);
+    delegate.unregisterListenerForAudioDevice();
+}
+
+TEST_F(SettingsWindow, WithoutASoundServerItSaysSoUntilOneComes) {
+    sonvela::test::PulseServer server(home.path() + "/server",
+                                      {{"phones", "headphone", "Headphones"}});
+    setenv("PULSE_SERVER", server.address().c_str(), 1);
+    useBackend(std::make_shared<PulseBackend>());
+    writeTable({{"hdpn", plist::Value(0.3f)}});
+    delegate.registerListenerForAudioDevice();
+    delegate.checkAudioDeviceDataSource();
+    QImage defaultIcon =
+        QIcon(QString::fromStdString(app + "/Resources/sonvela.icns")).pixmap(64, 64).toImage();
+
+    EXPECT_EQ(window.ui().deviceNameLabel->text(), "No sound output");
+    EXPECT_EQ(window.ui().deviceIconLabel->pixmap().toImage(), defaultIcon);
+    EXPECT_FALSE(window.ui().volumeSlider->isEnabled());
+    EXPECT_FALSE(window.ui().volumeSpinBox->isEnabled());
+
+    server.start();
+    EXPECT_TRUE(
+        eventuallyShown([&] { return window.ui().deviceNameLabel->text() == "Headphones"; }));
+    EXPECT_EQ(window.ui().volumeSpinBox->value(), 30);
+    EXPECT_TRUE(window.ui().volumeSlider->isEnabled());
+    EXPECT_TRUE(window.ui().volumeSpinBox->isEnabled());
     delegate.unregisterListenerForAudioDevice();
 }
 

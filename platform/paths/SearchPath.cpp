@@ -1,18 +1,27 @@
 #include "platform/paths/SearchPath.h"
 
+#include <cerrno>
 #include <cstdlib>
+#include <sys/stat.h>
 
 namespace platform::paths {
 
 namespace {
 
-bool isAbsolute(const char* path) { return path != nullptr && path[0] == '/'; }
+bool isAbsolute(const char* path) {
+    return path != nullptr && path[0] == '/';
+}
 
 std::string withoutTrailingSlashes(std::string path) {
     while (path.size() > 1 && path.back() == '/') {
         path.pop_back();
     }
     return path;
+}
+
+bool isFolder(const std::string& path) {
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
 } // namespace
@@ -27,6 +36,10 @@ std::vector<std::string> applicationSupportDirectories() {
         return {appendPathComponent(withoutTrailingSlashes(home), ".config")};
     }
     return {};
+}
+
+bool makeUserFolder(const std::string& path) {
+    return ::mkdir(path.c_str(), 0700) == 0 || (errno == EEXIST && isFolder(path));
 }
 
 std::string appendPathComponent(const std::string& base, const std::string& component) {
