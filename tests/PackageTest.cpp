@@ -23,7 +23,10 @@ namespace {
 
 std::string packageRoot() {
     const char* chosen = std::getenv("SONVELA_PACKAGE_ROOT");
-    std::string root = fs::canonical(chosen ? chosen : SONVELA_PACKAGE_ROOT).string();
+    // Not there yet while ctest lists the tests, before the package is built.
+    std::error_code ignored;
+    std::string root =
+        fs::weakly_canonical(chosen ? chosen : SONVELA_PACKAGE_ROOT, ignored).string();
     return root == "/" ? "" : root;
 }
 
@@ -106,15 +109,16 @@ TEST_F(FromTheRoot, TheHelperRestoresASwitch) {
     EXPECT_EQ(readAll(home.configPlist()), readAll(kHelperApp + "/Resources/DefaultConfig.plist"));
 }
 
-// The settings program has no command line: a library loaded into it clicks the login switch
-// as a user would and closes the window.
+// The settings program has no command line: a plugin that Qt loads into it clicks the login
+// switch as a user would and closes the window.
 TEST_F(FromTheRoot, TheLoginSwitchPointsTheAutostartEntryIntoTheRoot) {
     const char* path = std::getenv("PATH");
     ChildProcess sonvela({kRoot + "/usr/bin/sonvela"},
                          {"HOME=" + home.path(), "XDG_CONFIG_HOME=" + home.configHome(),
                           "XDG_RUNTIME_DIR=" + home.path() + "/run",
                           "PULSE_SERVER=" + server.address(), "QT_QPA_PLATFORM=offscreen",
-                          std::string("LD_PRELOAD=") + SONVELA_CLICK_LOGIN_SWITCH,
+                          "QT_PLUGIN_PATH=" SONVELA_QT_PLUGINS,
+                          "QT_QPA_GENERIC_PLUGINS=clickloginswitch",
                           std::string("PATH=") + (path ? path : "/usr/bin:/bin")},
                          home.path() + "/sonvela.log");
     ASSERT_EQ(sonvela.waitForExit(std::chrono::seconds(30)), 0)
