@@ -1,6 +1,7 @@
 // Draws Sonvela's icons: one per kind of output and the application icon, a white glyph on a
 // coloured rounded square. Run at build time, so the pictures live as code, not as binaries.
 #include <QBuffer>
+#include <QDir>
 #include <QFile>
 #include <QImage>
 #include <QPainter>
@@ -211,12 +212,25 @@ bool write(const QString& path, const QByteArray& bytes) {
     return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
 }
 
+// The application icon in the sizes that menus, docks and software centres ask an icon theme
+// for: <theme>/<n>x<n>/apps/<name>.png.
+bool writeThemeIcons(const QString& theme, const Glyph& glyph, QColor colour) {
+    for (int size : {16, 24, 32, 48, 64, 128, 256, 512}) {
+        QString folder = QStringLiteral("%1/%2x%2/apps").arg(theme).arg(size);
+        if (!QDir().mkpath(folder) ||
+            !write(folder + "/org.sonvela.Sonvela.png", png(render(glyph, colour, size)))) {
+            return false;
+        }
+    }
+    return true;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
     // Painting into images needs no display, and so no application object.
-    if (argc != 2) {
-        qWarning("usage: make_icons OUTPUT_FOLDER");
+    if (argc != 3) {
+        qWarning("usage: make_icons RESOURCES_FOLDER ICON_THEME_FOLDER");
         return 2;
     }
     const QString folder = QString::fromLocal8Bit(argv[1]);
@@ -244,7 +258,7 @@ int main(int argc, char** argv) {
     }
     QColor brand(0xe6, 0x7e, 0x22);
     if (!write(folder + "/sonvela.icns", icns(appIcon, brand)) ||
-        !write(folder + "/sonvela.png", png(render(appIcon, brand, 256)))) {
+        !writeThemeIcons(QString::fromLocal8Bit(argv[2]), appIcon, brand)) {
         qWarning("cannot write the application icon");
         return 1;
     }

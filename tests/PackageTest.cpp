@@ -1,0 +1,141 @@
+// The package as built by CPack, unpacked into a root of its own: what it holds, and its programs
+// run from there. With SONVELA_PACKAGE_ROOT=/ in the environment they check the installed package
+// (scripts/check-package).
+#include "shared/LoginItemAPI.h"
+#include "tests/support/ChildProcess.h"
+#include "tests/support/DesktopSession.h"
+#include "tests/support/Eventually.h"
+#include "tests/support/HelperProcess.h"
+#include "tests/support/PulseServer.h"
+#include "tests/support/StrayProcesses.h"
+#include "tests/support/TempHome.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <unistd.h>
+
+namespace fs = std::filesystem;
+using namespace sonvela::test;
+
+namespace {
+
+std::string packageRoot() {
+    const char* chosen = std::getenv("SONVELA_PACKAGE_ROOT");
+    // Not there yet while ctest lists the tests, before the package is built.
+    std::error_code ignored;
+    std::string root =
+        fs::weakly_canonical(chosen ? chosen : SONVELA_PACKAGE_ROOT, ignored).string();
+    return root == "/" ? "" : root;
+}
+
+const std::string kRoot = packageRoot();
+const std::string kApp = kRoot + "/usr/lib/sonvela/Sonvela.app";
+const std::string kHelperApp = kApp + "/Resources/Sonvela Helper.app";
+
+const SinkSpec kSpeakers{"speakers", "internal", "Speakers"};
+const SinkSpec kHeadphones{"headphones", "headphone", "Headphones"};
+
+// The value of a key of a desktop entry, as written.
+std::string valueOf(const std::string& entry, const std::string& key) {
+    std::size_t at = entry.find("\n" + key + "=");
+    if (at == std::string::npos) {
+        return "";
+    }
+    at += key.size() + 2;
+    return entry.substr(at, entry.find('\n', at) - at);
+}
+
+TEST(Package, HoldsEveryFile) {
+    const struct {
+        const char* path;
+        bool executable;
+    } files[] = {
+        {"/usr/bin/sonvela", true},
+        {"/usr/lib/sonvela/Sonvela.app/Info.plist", false},
+        {"/usr/lib/sonvela/Sonvela.app/bin/Sonvela", true},
+        {"/usr/lib/sonvela/Sonvela.app/bin/sonvela-loginwindow", true},
+        {"/usr/lib/sonvela/Sonvela.app/Resources/DefaultConfig.plist", false},
+        {"/usr/lib/sonvela/Sonvela.app/Resources/getApplicationPid.sh", true},
+        {"/usr/lib/sonvela/Sonvela.app/Resources/Localizable.strings", false},
+        {"/usr/lib/sonvela/Sonvela.app/Resources/AudioDeviceName.strings", false},
+        {"/usr/lib/sonvela/Sonvela.app/Resources/AudioDeviceIcon.strings", false},
+        {"/usr/lib/sonvela/Sonvela.app/Resources/sonvela.icns", false},
+        {"/usr/lib/sonvela/Sonvela.app/Resources/headphones.png", false},
+        {"/usr/lib/sonvela/Sonvela.app/Resources/Sonvela Helper.app/Info.plist", false},
+        {"/usr/lib/sonvela/Sonvela.app/Resources/Sonvela Helper.app/bin/Sonvela Helper", true},
+        {"/usr/lib/sonvela/Sonvela.app/Resources/Sonvela Helper.app/Resources/DefaultConfig.plist",
+         false},
+        {"/usr/share/applications/org.sonvela.Sonvela.desktop", false},
+        {"/usr/share/icons/hicolor/48x48/apps/org.sonvela.Sonvela.png", false},
+        {"/usr/share/icons/hicolor/64x64/apps/org.sonvela.Sonvela.png", false},
+        {"/usr/share/icons/hicolor/128x128/apps/org.sonvela.Sonvela.png", false},
+        {"/usr/share/icons/hicolor/256x256/apps/org.sonvela.Sonvela.png", false},
+        {"/usr/share/icons/hicolor/512x512/apps/org.sonvela.Sonvela.png", false},
+        {"/usr/share/metainfo/org.sonvela.Sonvela.metainfo.xml", false},
+        {"/usr/share/man/man1/sonvela.1.gz", false},
+        {"/usr/share/doc/sonvela/copyright", false},
+        {"/usr/share/doc/sonvela/changelog.gz", false},
+    };
+    for (const auto& file : files) {
+        std::string path = kRoot + file.path;
+        EXPECT_TRUE(fs::is_regular_file(path)) << file.path;
+        EXPECT_EQ(::access(path.c_str(), X_OK) == 0, file.executable) << file.path;
+    }
+    // Only what a user runs: not the build's screenshot program.
+    EXPECT_EQ(listDir(kApp + "/bin").size(), 2u);
+}
+
+// A private server, and a temporary home for what the unpacked programs write.
+class FromTheRoot : public testing::Test {
+protected:
+    void SetUp() override { server.start(); }
+
+    TempHome home;
+    StrayProcesses strays{home.path()};
+    PulseServer server{home.path() + "/server", {kSpeakers, kHeadphones}};
+};
+
+TEST_F(FromTheRoot, TheHelperRestoresASwitch) {
+    HelperProcess helper(kHelperApp + "/bin/Sonvela Helper", home.path(), server.address());
+    ASSERT_TRUE(eventually([&] { return helper.restores().size() == 1; })) << helper.log();
+
+    server.switchDefault(kHeadphones.name);
+
+    // The table it restores from is the default one that ships in the root's helper bundle.
+    ASSERT_TRUE(eventually([&] { return helper.restores().size() == 2; })) << helper.log();
+    EXPECT_EQ(helper.restores().back(), "hdpn 0.350000");
+    EXPECT_EQ(readAll(home.configPlist()), readAll(kHelperApp + "/Resources/DefaultConfig.plist"));
+}
+
+// The settings program has no command line: a plugin that Qt loads into it clicks the login
+// switch as a user would and closes the window.
+TEST_F(FromTheRoot, TheLoginSwitchPointsTheAutostartEntryIntoTheRoot) {
+    const char* path = std::getenv("PATH");
+    ChildProcess sonvela({kRoot + "/usr/bin/sonvela"},
+                         {"HOME=" + home.path(), "XDG_CONFIG_HOME=" + home.configHome(),
+                          "XDG_RUNTIME_DIR=" + home.path() + "/run",
+                          "PULSE_SERVER=" + server.address(), "QT_QPA_PLATFORM=offscreen",
+                          "QT_PLUGIN_PATH=" SONVELA_QT_PLUGINS,
+                          "QT_QPA_GENERIC_PLUGINS=clickloginswitch",
+                          std::string("PATH=") + (path ? path : "/usr/bin:/bin")},
+                         home.path() + "/sonvela.log");
+    ASSERT_EQ(sonvela.waitForExit(std::chrono::seconds(30)), 0)
+        << readAll(home.path() + "/sonvela.log");
+    ASSERT_NE(readAll(home.path() + "/sonvela.log").find("clicked the login switch: on"),
+              std::string::npos)
+        << readAll(home.path() + "/sonvela.log");
+
+    const std::string loginWindow = kApp + "/bin/sonvela-loginwindow";
+    std::string entry = readAll(home.configHome() + "/autostart/sonvela-loginwindow.desktop");
+    EXPECT_EQ(DesktopSession::parseExec(valueOf(entry, "Exec")),
+              std::vector<std::string>{loginWindow})
+        << entry;
+    EXPECT_EQ(valueOf(entry, "TryExec"), loginWindow) << entry;
+    const char* item = ReturnLoginItemPropertyAtIndex(platform::prefs::kCFPreferencesCurrentUser,
+                                                      kLoginItemFullPath, 0);
+    EXPECT_EQ(std::string(item ? item : ""), kHelperApp);
+}
+
+} // namespace
