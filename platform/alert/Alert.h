@@ -5,8 +5,9 @@
 
 namespace platform::alert {
 
-// Shows a message the user has to acknowledge and returns once it is dismissed. A program with
-// a window installs a presenter that shows a modal box; without one the message is logged.
+// Tells the user a message. It is logged in every case; a program with a window installs a
+// presenter that shows a modal box and returns once it is dismissed, one without a window a
+// presenter that passes it on without waiting.
 using Presenter = std::function<void(const std::string& message)>;
 
 void setPresenter(Presenter presenter);

@@ -6,6 +6,8 @@
 #include <fcntl.h>
 #include <spawn.h>
 #include <stdexcept>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -21,6 +23,19 @@ std::vector<char*> pointersTo(const std::vector<std::string>& strings) {
     }
     pointers.push_back(nullptr);
     return pointers;
+}
+
+bool answers(const std::string& path) {
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    if (path.size() >= sizeof address.sun_path) {
+        return false;
+    }
+    path.copy(address.sun_path, path.size());
+    int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    bool connected = connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+    close(fd);
+    return connected;
 }
 
 class SpawnSetup {
@@ -130,6 +145,17 @@ int ChildProcess::stop(std::chrono::milliseconds grace) {
 void ChildProcess::kill() {
     signal(SIGKILL);
     reap(0);
+}
+
+bool ChildProcess::waitForSocket(const std::string& path, std::chrono::milliseconds deadline) {
+    auto end = std::chrono::steady_clock::now() + deadline;
+    while (!answers(path)) {
+        if (!running() || std::chrono::steady_clock::now() > end) {
+            return false;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return true;
 }
 
 } // namespace sonvela::test

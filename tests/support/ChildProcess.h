@@ -32,6 +32,11 @@ public:
     // kill -9, and reaped, so its socket is left behind as after a crash.
     void kill();
 
+    // Waits until a connection to the unix socket at the path succeeds; false when this process
+    // ended first or the deadline passed.
+    bool waitForSocket(const std::string& path,
+                       std::chrono::milliseconds deadline = std::chrono::seconds(10));
+
 private:
     bool reap(int options);
 

@@ -1,36 +1,13 @@
 #include "tests/support/PipeWireServer.h"
 
+#include "tests/support/SessionBus.h"
 #include "tests/support/TempHome.h"
 
-#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <stdexcept>
-#include <sys/socket.h>
-#include <sys/un.h>
-#include <thread>
-#include <unistd.h>
 
 namespace sonvela::test {
-
-namespace {
-
-constexpr auto kSocketDeadline = std::chrono::seconds(10);
-
-bool answers(const std::string& path) {
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    if (path.size() >= sizeof address.sun_path) {
-        return false;
-    }
-    path.copy(address.sun_path, path.size());
-    int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    bool connected = connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
-    close(fd);
-    return connected;
-}
-
-} // namespace
 
 PipeWireServer::PipeWireServer(const std::string& folder, std::vector<SinkSpec> sinks)
     : SoundServer(folder, std::move(sinks), folder + "/runtime/pulse/native") {
@@ -90,23 +67,15 @@ std::unique_ptr<ChildProcess> PipeWireServer::spawn(const std::string& program) 
 }
 
 void PipeWireServer::waitForSocket(const std::string& path, ChildProcess& owner) const {
-    auto end = std::chrono::steady_clock::now() + kSocketDeadline;
-    while (!answers(path)) {
-        if (!owner.running() || std::chrono::steady_clock::now() > end) {
-            throw std::runtime_error("no answer on " + path + ":\n" + log());
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    if (!owner.waitForSocket(path)) {
+        throw std::runtime_error("no answer on " + path + ":\n" + log());
     }
 }
 
 void PipeWireServer::start() {
     const bool firstStart = !bus_;
     if (!bus_) {
-        bus_ = std::make_unique<ChildProcess>(
-            std::vector<std::string>{"dbus-daemon", "--session", "--nofork", "--nopidfile",
-                                     "--address=unix:path=" + folder_ + "/bus"},
-            environment(), logPath());
-        waitForSocket(folder_ + "/bus", *bus_);
+        bus_ = startSessionBus(folder_ + "/bus", environment(), logPath());
     }
     pipewire_ = spawn("pipewire");
     waitForSocket(folder_ + "/runtime/pipewire-0", *pipewire_);

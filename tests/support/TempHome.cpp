@@ -11,8 +11,9 @@
 namespace sonvela::test {
 
 namespace {
-const char* const kVariables[] = {"HOME", "XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_RUNTIME_DIR",
-                                  "PULSE_SERVER"};
+const char* const kVariables[] = {"HOME",          "XDG_CONFIG_HOME",
+                                  "XDG_DATA_HOME", "XDG_RUNTIME_DIR",
+                                  "PULSE_SERVER",  "DBUS_SESSION_BUS_ADDRESS"};
 }
 
 TempHome::TempHome() {
@@ -33,6 +34,7 @@ TempHome::TempHome() {
     setenv("XDG_DATA_HOME", (path_ + "/.local/share").c_str(), 1);
     setenv("XDG_RUNTIME_DIR", (path_ + "/run").c_str(), 1);
     setenv("PULSE_SERVER", ("unix:" + path_ + "/run/no-server").c_str(), 1);
+    setenv("DBUS_SESSION_BUS_ADDRESS", ("unix:path=" + sessionBus()).c_str(), 1);
 }
 
 TempHome::~TempHome() {

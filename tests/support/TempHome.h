@@ -6,8 +6,9 @@
 namespace sonvela::test {
 
 // A fresh temporary folder that stands in for the user's home for one test: HOME,
-// XDG_CONFIG_HOME, XDG_DATA_HOME, XDG_RUNTIME_DIR and PULSE_SERVER point into it while the object
-// lives, so no test ever touches the real user's files or sound server.
+// XDG_CONFIG_HOME, XDG_DATA_HOME, XDG_RUNTIME_DIR, PULSE_SERVER and DBUS_SESSION_BUS_ADDRESS
+// point into it while the object lives, so no test ever touches the real user's files, sound
+// server or session bus.
 class TempHome {
 public:
     TempHome();
@@ -18,6 +19,9 @@ public:
     const std::string& path() const { return path_; }
     std::string configHome() const { return path_ + "/.config"; }
     std::string configPlist() const { return configHome() + "/Sonvela/config.plist"; }
+    // Where DBUS_SESSION_BUS_ADDRESS points, also the default socket in XDG_RUNTIME_DIR; nothing
+    // listens there until a test starts a bus.
+    std::string sessionBus() const { return path_ + "/run/bus"; }
 
 private:
     struct Saved {
