@@ -1,3 +1,4 @@
+#include "platform/audio/PulseBackend.h"
 #include "shared/VolumeTable.h"
 #include "tests/support/Eventually.h"
 #include "tests/support/HelperProcess.h"
@@ -7,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <csignal>
 #include <filesystem>
 #include <map>
@@ -129,6 +131,9 @@ const SwitchCase kSwitchCases[] = {
      false, "ispk 0.375000"},
     {"IgnoredTypeClearsAMute", {{"hdpn", 0.75}}, kSpeakers, 0.375, true, 0.375, false,
      "ispk 0.375000"},
+    // Mixers go up to 153 %: boosted speakers keep their boost, although they read as 100 %.
+    {"IgnoredTypeKeepsItsBoost", {{"hdpn", 0.75}}, kSpeakers, 1.5, false, 1.5, false,
+     "ispk 1.000000"},
     {"NoEntryStaysMutedAtItsVolume", {{"hdmi", 0.5}}, kHeadphones, 0.25, false, 0.25, true,
      "hdpn 0.000000"},
     {"StoredZeroStaysMutedAtItsVolume", {{"hdpn", 0.0}}, kHeadphones, 0.25, false, 0.25, true,
@@ -185,6 +190,42 @@ TEST_F(HelperEndToEnd, AfterTheServerWasKilledReconnectsRestoresAndHearsSwitches
     server->switchDefault(kSpeakers.name);
     EXPECT_TRUE(eventually([&] { return helper->restores().back() == "ispk 1.000000"; }))
         << describe(kSpeakers.name);
+}
+
+TEST_F(HelperEndToEnd, StartedBeforeTheServerItWaitsQuietlyAndRestoresWhenItComes) {
+    writeTable({{"hdpn", 0.75}});
+    server = SoundServer::make(SONVELA_SOUND_SERVER, home.path() + "/server", {kHeadphones});
+    helper = std::make_unique<HelperProcess>(SONVELA_HELPER_PATH, home.path(), server->address());
+    ASSERT_TRUE(eventually([&] { return !helper->log().empty(); }));
+
+    server->start();
+    client = std::make_unique<PulseClient>(server->address());
+    ASSERT_TRUE(eventually([&] { return sinkIs(kHeadphones.name, 0.75, false); }))
+        << describe(kHeadphones.name);
+    EXPECT_EQ(helper->log().find("Unable to mute device."), std::string::npos) << helper->log();
+    EXPECT_NE(helper->log().find("no sound server to connect to yet"), std::string::npos);
+    EXPECT_EQ(helper->log().find("sound server"), helper->log().rfind("sound server"))
+        << "one line about it: " << helper->log();
+}
+
+TEST_F(HelperEndToEnd, AWriteToAServerThatHangsGivesUpWhenAsked) {
+    ASSERT_NO_FATAL_FAILURE(start({kSpeakers}, {}));
+    setenv("PULSE_SERVER", server->address().c_str(), 1);
+    auto backend = platform::audio::makeBackend<platform::audio::PulseBackend>();
+    platform::audio::AudioDeviceID speakers = 0;
+    ASSERT_EQ(backend->defaultOutput(speakers), platform::audio::Result::Ok);
+    server->freeze(true);
+
+    std::atomic<bool> returned = false;
+    std::thread writer([&] {
+        backend->setMuted(speakers, true);
+        returned = true;
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    EXPECT_FALSE(returned) << "the write waits for the server";
+    backend->giveUpWaiting();
+    writer.join();
+    server->freeze(false);
 }
 
 TEST_F(HelperEndToEnd, ManyQuickSwitchesEndRightForTheLastOutput) {

@@ -64,10 +64,10 @@ void PulseConnection::onStateChanged(pa_context* context, void* self) {
 }
 
 void PulseConnection::ready() {
-    if (lossLogged_) {
-        log::nslog("connected to the sound server");
+    if (logged_ == Logged::Lost) {
+        log::nslog("connected to the sound server again");
     }
-    lossLogged_ = false;
+    logged_ = Logged::Nothing;
     wasReady_ = true;
     backoffMs_ = 0;
     mirror_.connected();
@@ -86,14 +86,14 @@ void PulseConnection::ready() {
 }
 
 void PulseConnection::failed() {
-    // Once per loss: the retries go on quietly until the server is back.
-    if (!lossLogged_) {
-        if (wasReady_) {
-            log::nslog("lost the connection to the sound server: %s", lastError());
-        } else {
-            log::nslog("cannot connect to the sound server: %s", lastError());
-        }
-        lossLogged_ = true;
+    // Once per loss: the retries go on quietly until the server is back. At login the server
+    // may simply not be there yet.
+    if (wasReady_) {
+        log::nslog("lost the connection to the sound server: %s", lastError());
+        logged_ = Logged::Lost;
+    } else if (logged_ == Logged::Nothing) {
+        log::nslog("no sound server to connect to yet (%s); waiting for one", lastError());
+        logged_ = Logged::Waiting;
     }
     wasReady_ = false;
     firstAttemptDone_ = true;

@@ -68,7 +68,7 @@ private:
     pa_time_event* lateTimer_ = nullptr;
     int backoffMs_ = 0;
     bool wasReady_ = false;
-    bool lossLogged_ = false;
+    enum class Logged { Nothing, Waiting, Lost } logged_ = Logged::Nothing;
     bool firstAttemptDone_ = false;
     bool holding_ = false;
     std::set<std::uint32_t> held_;

@@ -80,6 +80,19 @@ void SimulatedBackend::fail(Call call, bool failing) {
     }
 }
 
+void SimulatedBackend::hang(Call call) {
+    std::lock_guard lock(mutex_);
+    hanging_.insert(call);
+}
+
+void SimulatedBackend::giveUpWaiting() {
+    {
+        std::lock_guard lock(mutex_);
+        givenUp_ = true;
+    }
+    wake_.notify_all();
+}
+
 std::vector<SimulatedBackend::Write> SimulatedBackend::writes() const {
     std::lock_guard lock(mutex_);
     return writes_;
@@ -165,7 +178,11 @@ void SimulatedBackend::record(const Write& write) {
 // Reads and writes alike: a failing call changes nothing.
 template <typename Change>
 Result SimulatedBackend::change(AudioDeviceID id, Call call, Change change) {
-    std::lock_guard lock(mutex_);
+    std::unique_lock lock(mutex_);
+    if (hanging_.contains(call)) {
+        wake_.wait(lock, [this] { return givenUp_; });
+        return Result::Refused;
+    }
     auto found = devices_.find(id);
     Result result = failing_.contains(call)   ? Result::Refused
                     : found == devices_.end() ? Result::NoSuchOutput

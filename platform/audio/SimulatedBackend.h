@@ -53,6 +53,9 @@ public:
     std::optional<Device> device(AudioDeviceID device) const;
     // Every later call of that kind fails until it is cleared.
     void fail(Call call, bool failing = true);
+    // Every later call of that kind waits, as for a server that stopped answering, until
+    // giveUpWaiting(); then it fails.
+    void hang(Call call);
     std::vector<Write> writes() const;
     void clearWrites();
 
@@ -68,6 +71,7 @@ public:
     Result setVolume(AudioDeviceID device, float fraction) override;
     Result setMuted(AudioDeviceID device, bool muted) override;
     bool onNotificationThread() const override;
+    void giveUpWaiting() override;
 
 private:
     template <typename Change> Result change(AudioDeviceID id, Call call, Change change);
@@ -79,6 +83,8 @@ private:
     AudioDeviceID defaultDevice_ = kAudioObjectUnknown;
     AudioDeviceID nextId_ = 100;
     std::set<Call> failing_;
+    std::set<Call> hanging_;
+    bool givenUp_ = false;
     std::vector<Write> writes_;
 
     std::condition_variable wake_;

@@ -3,6 +3,7 @@
 #include "tests/support/SessionBus.h"
 #include "tests/support/TempHome.h"
 
+#include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <stdexcept>
@@ -111,6 +112,10 @@ void PipeWireServer::kill() {
             process->reset();
         }
     }
+}
+
+void PipeWireServer::freeze(bool frozen) {
+    pulse_->signal(frozen ? SIGSTOP : SIGCONT);
 }
 
 std::string PipeWireServer::log() const {

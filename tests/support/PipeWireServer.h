@@ -18,6 +18,7 @@ public:
     void start() override;
     void stop() override;
     void kill() override;
+    void freeze(bool frozen) override;
     std::string log() const override;
 
 private:

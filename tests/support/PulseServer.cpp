@@ -1,5 +1,7 @@
 #include "tests/support/PulseServer.h"
 
+#include <csignal>
+
 #include "tests/support/TempHome.h"
 
 #include <cstdlib>
@@ -64,6 +66,10 @@ void PulseServer::kill() {
         daemon_->kill();
         daemon_.reset();
     }
+}
+
+void PulseServer::freeze(bool frozen) {
+    daemon_->signal(frozen ? SIGSTOP : SIGCONT);
 }
 
 std::string PulseServer::log() const {

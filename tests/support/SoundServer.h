@@ -41,6 +41,10 @@ public:
     // same socket.
     virtual void kill() = 0;
 
+    // Stops or resumes the process that answers clients (SIGSTOP, SIGCONT), as a server that
+    // hangs and comes back.
+    virtual void freeze(bool frozen) = 0;
+
     // What the server's processes wrote, for failure messages.
     virtual std::string log() const = 0;
 
