@@ -31,6 +31,11 @@ bool Sonvela_HelperAppDelegate::isIgnored(const std::optional<std::string>& outp
 
 void Sonvela_HelperAppDelegate::applicationDidFinishLaunching() {
     registerListenerForAudioDevice();
+    // At login the helper may start before the sound server. There is nothing to mute then, and
+    // the audio layer has said so in the log; the restore runs when the server comes.
+    if (SoundController::getInstance()->getOutputDeviceID() == kAudioObjectUnknown) {
+        return;
+    }
     checkAudioDeviceDataSource();
 }
 
@@ -50,10 +55,26 @@ void Sonvela_HelperAppDelegate::checkAudioDeviceDataSource() {
         volume = before;
     } else {
         // No table or no entry: 0, which keeps the output muted.
-        volume = VolumeTable::storedVolume(AppUtil::getUserConfigFilePath(), type).value_or(0.0f);
+        auto path = AppUtil::getUserConfigFilePath();
+        auto stored = VolumeTable::storedVolume(path, type);
+        if (!stored && path) {
+            reportUnreadableTable(*path);
+        }
+        volume = stored.value_or(0.0f);
     }
     SoundController::getInstance()->setHardwareVolume(volume);
     platform::log::nslog("output type: %s, volume: %f", printable(type).c_str(), double(volume));
+}
+
+void Sonvela_HelperAppDelegate::reportUnreadableTable(const std::string& path) {
+    auto unreadable = VolumeTable::whyUnreadable(path);
+    std::lock_guard lock(reportMutex_);
+    // Once for each version of the file: every restore reads it again.
+    if (unreadable && unreadable->version != reported_) {
+        platform::log::nslog("cannot read the volume table %s: %s", path.c_str(),
+                             unreadable->reason.c_str());
+        reported_ = unreadable->version;
+    }
 }
 
 void Sonvela_HelperAppDelegate::registerListenerForAudioDevice() {
@@ -65,8 +86,16 @@ void Sonvela_HelperAppDelegate::unregisterListenerForAudioDevice() {
 }
 
 void Sonvela_HelperAppDelegate::finishRestores() {
+    using namespace std::chrono_literals;
     // Deliberately never released: the process ends right after.
-    restoring_.lock();
+    if (restoring_.try_lock_for(1s)) {
+        return;
+    }
+    // The restore in flight waits for a server that does not answer.
+    giveUpWaiting();
+    restoring_.try_lock_for(500ms);
+    platform::log::nslog("stopped before the sound server answered: the last restore was cut short "
+                         "and the output may stay muted");
 }
 
 OSStatus audioObjectPropertyListenerProc(AudioObjectID, std::uint32_t,

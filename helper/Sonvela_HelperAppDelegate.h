@@ -2,6 +2,7 @@
 
 #include "platform/audio/AudioObject.h"
 
+#include <mutex>
 #include <optional>
 #include <shared_mutex>
 #include <string>
@@ -19,11 +20,18 @@ public:
     void unregisterListenerForAudioDevice();
 
     // Waits for the restore in flight, if any, and lets no new one begin: a process that ends
-    // between a restore's mute and its volume write leaves the output muted for good.
+    // between a restore's mute and its volume write leaves the output muted for good. Returns
+    // within about 1.5 s whatever the sound server does: a restore that waits for a server that
+    // does not answer is then cut short.
     void finishRestores();
 
 private:
-    std::shared_mutex restoring_;
+    // Logs why the table cannot be read, once for each version of the file.
+    void reportUnreadableTable(const std::string& path);
+
+    std::shared_timed_mutex restoring_;
+    std::mutex reportMutex_;
+    std::string reported_;
 };
 
 platform::audio::OSStatus audioObjectPropertyListenerProc(

@@ -20,6 +20,15 @@ public:
     static std::optional<float> storedVolume(const std::optional<std::string>& path,
                                              const std::string& outputType);
 
+    // Why a table that is there cannot be read ("not a regular file", "Permission denied", ...),
+    // and what tells this version of the file from the next; nullopt when it can be read or
+    // when nothing is there.
+    struct Unreadable {
+        std::string reason;
+        std::string version;
+    };
+    static std::optional<Unreadable> whyUnreadable(const std::string& path);
+
     // Sets one entry and writes the whole table back atomically; every other entry stays.
     // False, and nothing written, when the table is missing or unreadable or the new table
     // cannot be written (an output type that the file format cannot hold).

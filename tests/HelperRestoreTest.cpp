@@ -1,5 +1,6 @@
 #include "helper/Sonvela_HelperAppDelegate.h"
 
+#include "tests/support/Eventually.h"
 #include "tests/support/SimulatedAudio.h"
 #include "tests/support/TempHome.h"
 
@@ -7,6 +8,7 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <thread>
 
 using namespace platform::audio;
 using sonvela::test::SimulatedAudio;
@@ -115,9 +117,13 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(Restore, UnusableTablePathsAreLeftAloneAndKeepTheOutputMuted) {
-    const std::string unreadable[] = {"folder", "dangling symlink", "10 MB", "deep nesting"};
+    const std::pair<std::string, std::string> unreadable[] = {
+        {"folder", "not a regular file"},
+        {"dangling symlink", "No such file or directory"},
+        {"10 MB", "larger than 4 MiB"},
+        {"deep nesting", "not a property list"}};
     AudioDeviceID id = audio.output("hdpn", 0.3f);
-    for (const std::string& kind : unreadable) {
+    for (const auto& [kind, reason] : unreadable) {
         fs::remove_all(home.configPlist());
         sonvela::test::makeDirs(home.configHome() + "/Sonvela");
         if (kind == "folder") {
@@ -137,6 +143,11 @@ TEST_F(Restore, UnusableTablePathsAreLeftAloneAndKeepTheOutputMuted) {
         audio.backend->changeMuted(id, false);
         std::string log = restore();
         EXPECT_NE(log.find("volume: 0.000000"), std::string::npos) << kind;
+        // Said once for this file, not at every restore.
+        EXPECT_NE(log.find("cannot read the volume table " + home.configPlist() + ": " + reason),
+                  std::string::npos)
+            << log;
+        EXPECT_EQ(restore().find("cannot read"), std::string::npos) << kind;
         EXPECT_TRUE(audio.backend->device(id)->muted) << kind;
         EXPECT_FLOAT_EQ(audio.backend->device(id)->volume, 0.3f) << kind;
         EXPECT_TRUE(fs::exists(fs::symlink_status(home.configPlist()))) << kind;
@@ -159,6 +170,36 @@ TEST_F(Restore, NoTableWhereNoneCanBeMade) {
     unsetenv("HOME");
     std::string log = restore();
     EXPECT_NE(log.find("output type: hdpn, volume: 0.000000"), std::string::npos);
+}
+
+TEST_F(Restore, AStopDoesNotWaitForAServerThatStoppedAnswering) {
+    writeTable(tableWith("<key>hdpn</key><real>0.75</real>"));
+    AudioDeviceID id = audio.output("hdpn", 0.3f);
+    audio.backend->hang(SimulatedBackend::Call::SetVolume);
+    std::thread restoring([&] { delegate.checkAudioDeviceDataSource(); });
+    ASSERT_TRUE(sonvela::test::eventually([&] { return audio.backend->device(id)->muted; }));
+
+    testing::internal::CaptureStderr();
+    delegate.finishRestores();
+    std::string log = testing::internal::GetCapturedStderr();
+    restoring.join();
+    EXPECT_NE(log.find("the last restore was cut short and the output may stay muted"),
+              std::string::npos)
+        << log;
+    EXPECT_TRUE(audio.backend->device(id)->muted);
+}
+
+TEST_F(Restore, AtStartWithoutAnOutputThereIsNothingToMuteAndNoAlert) {
+    testing::internal::CaptureStderr();
+    delegate.applicationDidFinishLaunching();
+    std::string log = testing::internal::GetCapturedStderr();
+    EXPECT_TRUE(audio.alerts.empty());
+    EXPECT_EQ(log.find("output type:"), std::string::npos) << log;
+
+    // The output that comes is restored.
+    writeTable(tableWith("<key>hdpn</key><real>0.75</real>"));
+    AudioDeviceID id = audio.output("hdpn", 0.3f);
+    EXPECT_FLOAT_EQ(audio.backend->device(id)->volume, 0.75f);
 }
 
 TEST_F(Restore, UnreadableOutputTypeIsLoggedPrintably) {
