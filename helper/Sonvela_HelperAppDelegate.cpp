@@ -6,24 +6,7 @@
 #include "shared/SystemAudioListener.h"
 #include "shared/VolumeTable.h"
 
-#include <cctype>
-
 using namespace platform::audio;
-
-namespace {
-
-// An output type that could not be read is four NUL bytes; the log shows such bytes as "?".
-std::string printable(const std::string& text) {
-    std::string shown = text;
-    for (char& c : shown) {
-        if (!std::isprint(static_cast<unsigned char>(c))) {
-            c = '?';
-        }
-    }
-    return shown;
-}
-
-} // namespace
 
 bool Sonvela_HelperAppDelegate::isIgnored(const std::optional<std::string>& outputType) {
     return outputType && *outputType == VolumeTable::kIgnoredOutputType;
@@ -63,7 +46,8 @@ void Sonvela_HelperAppDelegate::checkAudioDeviceDataSource() {
         volume = stored.value_or(0.0f);
     }
     SoundController::getInstance()->setHardwareVolume(volume);
-    platform::log::nslog("output type: %s, volume: %f", printable(type).c_str(), double(volume));
+    platform::log::nslog("output type: %s, volume: %f", platform::log::printable(type).c_str(),
+                         double(volume));
 }
 
 void Sonvela_HelperAppDelegate::reportUnreadableTable(const std::string& path) {

@@ -64,14 +64,15 @@ public:
     // Blocks until every delivery due has been made.
     void waitUntilIdle();
 
+    // The layer's calls. The writes come first here: they are what the tests look at.
+    Result setVolume(AudioDeviceID device, float fraction) override;
+    Result setMuted(AudioDeviceID device, bool muted) override;
     Result defaultOutput(AudioDeviceID& device) override;
     Result outputType(AudioDeviceID device, std::uint32_t& code) override;
     Result volume(AudioDeviceID device, float& fraction) override;
     Result muted(AudioDeviceID device, bool& muted) override;
-    Result setVolume(AudioDeviceID device, float fraction) override;
-    Result setMuted(AudioDeviceID device, bool muted) override;
-    bool onNotificationThread() const override;
     void giveUpWaiting() override;
+    bool onNotificationThread() const override;
 
 private:
     template <typename Change> Result change(AudioDeviceID id, Call call, Change change);

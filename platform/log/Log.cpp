@@ -1,5 +1,7 @@
 #include "platform/log/Log.h"
 
+#include <cctype>
+
 #include <cerrno>
 #include <cstdarg>
 #include <cstdio>
@@ -57,6 +59,16 @@ void nslog(const char* format, ...) {
     // One write per line, so lines from several threads never interleave.
     writeAll(timestamp() + " " + program_invocation_short_name + "[" + std::to_string(getpid()) +
              ":" + std::to_string(gettid()) + "] " + message + "\n");
+}
+
+std::string printable(const std::string& text) {
+    std::string shown = text;
+    for (char& c : shown) {
+        if (!std::isprint(static_cast<unsigned char>(c))) {
+            c = '?';
+        }
+    }
+    return shown;
 }
 
 } // namespace platform::log

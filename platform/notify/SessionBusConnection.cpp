@@ -1,5 +1,6 @@
 #include "platform/notify/SessionBusConnection.h"
 
+#include "platform/log/Log.h"
 #include "platform/notify/SessionBusAddress.h"
 
 #include <cctype>
@@ -86,16 +87,6 @@ bool readFields(const std::string& bytes, std::size_t end, bool littleEndian, st
     return true;
 }
 
-std::string printable(const std::string& text) {
-    std::string shown = text;
-    for (char& c : shown) {
-        if (!std::isprint(static_cast<unsigned char>(c))) {
-            c = '?';
-        }
-    }
-    return shown;
-}
-
 } // namespace
 
 SessionBusConnection::SessionBusConnection(std::chrono::steady_clock::time_point deadline)
@@ -118,7 +109,7 @@ bool SessionBusConnection::open(const std::string& address) {
     peer.sun_family = AF_UNIX;
     if (!socket || socket->name.size() + 1 > sizeof peer.sun_path) {
         return failed("no unix socket we can reach in the session bus address " +
-                      printable(address));
+                      log::printable(address));
     }
     // An abstract name starts with a NUL byte and is not NUL-terminated.
     std::size_t start = socket->abstract ? 1 : 0;
@@ -130,7 +121,8 @@ bool SessionBusConnection::open(const std::string& address) {
         return failed(std::string("socket() failed: ") + std::strerror(errno));
     }
     if (connect(fd_, reinterpret_cast<sockaddr*>(&peer), length) != 0) {
-        return failed("connect(" + printable(socket->name) + ") failed: " + std::strerror(errno));
+        return failed("connect(" + log::printable(socket->name) +
+                      ") failed: " + std::strerror(errno));
     }
     return authenticate();
 }
@@ -148,7 +140,7 @@ bool SessionBusConnection::authenticate() {
         return false;
     }
     if (line.rfind("OK ", 0) != 0) {
-        return failed("the session bus refused us: " + printable(line));
+        return failed("the session bus refused us: " + log::printable(line));
     }
     return sendAll("BEGIN\r\n");
 }
@@ -173,7 +165,7 @@ bool SessionBusConnection::call(const BusMessage& message) {
         }
         if (header.type == kError) {
             std::string name = header.replySerial == kHelloSerial ? hello.name() : message.name();
-            return failed(name + " failed: " + printable(header.errorName));
+            return failed(name + " failed: " + log::printable(header.errorName));
         }
         if (header.replySerial == kCallSerial) {
             return true;
