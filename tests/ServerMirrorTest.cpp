@@ -180,4 +180,17 @@ TEST_F(Mirror, AFailedOrLostAnswerHoldsNothingBackForGood) {
     EXPECT_EQ(mirror.answersDue(), 0);
 }
 
+// PipeWire 0.3 can leave a connection that was new when the default changed with the old
+// default for good, and send it no event: only a newcomer sees the change.
+TEST_F(Mirror, ANewcomerThatSeesAnotherDefaultShowsOursIsOutOfDate) {
+    tells();
+    EXPECT_FALSE(mirror.outOfDate("speakers"));
+    EXPECT_TRUE(mirror.outOfDate("phones"));
+    mirror.asked();
+    EXPECT_FALSE(mirror.outOfDate("phones")) << "an answer on its way may bring ours up to date";
+    mirror.answered();
+    mirror.lost();
+    EXPECT_FALSE(mirror.outOfDate("phones"));
+}
+
 } // namespace

@@ -79,8 +79,8 @@ void PulseConnection::ready() {
     askServer();
     ask(pa_context_get_sink_info_list(context_.get(), onSinkInfo, this),
         "pa_context_get_sink_info_list()");
-    // PipeWire can miss a default switch made just as a client connects: look once more when
-    // the connection has settled. One timer, then none while connected.
+    // PipeWire can miss a default switch made just as a client connects: ask again on a
+    // connection of its own when this one has settled. One timer, then none while connected.
     loop_.stopTimer(settleTimer_);
     settleTimer_ = loop_.startTimer(kSettleMs, onSettleTime, this);
 }
@@ -99,6 +99,7 @@ void PulseConnection::failed() {
     firstAttemptDone_ = true;
     mirror_.lost();
     held_.clear();
+    probe_.reset();
     loop_.stopTimer(settleTimer_);
     loop_.stopTimer(lateTimer_);
     if (reconnectTimer_ == nullptr) {
@@ -118,8 +119,20 @@ void PulseConnection::onReconnectTime(pa_mainloop_api*, pa_time_event*, const ti
 void PulseConnection::onSettleTime(pa_mainloop_api*, pa_time_event*, const timeval*, void* self) {
     auto* connection = static_cast<PulseConnection*>(self);
     connection->loop_.stopTimer(connection->settleTimer_);
-    if (connection->mirror_.isConnected()) {
-        connection->askServer();
+    connection->probe_ = std::make_unique<DefaultSinkProbe>(
+        connection->loop_, [connection](auto sink) { connection->secondOpinion(sink); });
+}
+
+void PulseConnection::secondOpinion(const std::optional<std::string>& defaultSink) {
+    probe_.reset();
+    // PipeWire 0.3 can keep an old default sink for a connection that was new when the
+    // default changed: its answers then stay out of date and no event comes. A new connection
+    // sees the server as it is.
+    if (defaultSink && mirror_.outOfDate(*defaultSink)) {
+        log::nslog("the sound server did not tell us of a change of the default output; "
+                   "connecting again");
+        mirror_.lost();
+        connect();
     }
 }
 

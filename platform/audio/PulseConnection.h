@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/audio/DefaultSinkProbe.h"
 #include "platform/audio/PulseLoop.h"
 #include "platform/audio/ServerMirror.h"
 
@@ -59,6 +60,7 @@ private:
     void answered();
     void askServer();
     void askSink(std::uint32_t index);
+    void secondOpinion(const std::optional<std::string>& defaultSink);
 
     PulseLoop& loop_;
     std::unique_ptr<pa_context, ContextDeleter> context_;
@@ -66,6 +68,7 @@ private:
     pa_time_event* reconnectTimer_ = nullptr;
     pa_time_event* settleTimer_ = nullptr;
     pa_time_event* lateTimer_ = nullptr;
+    std::unique_ptr<DefaultSinkProbe> probe_;
     int backoffMs_ = 0;
     bool wasReady_ = false;
     enum class Logged { Nothing, Waiting, Lost } logged_ = Logged::Nothing;

@@ -46,6 +46,12 @@ public:
     void volumeWritten(std::uint32_t index, const pa_cvolume& volume);
     void muteWritten(std::uint32_t index, bool muted);
 
+    // Whether a connection of its own sees another default sink than ours, when we are not
+    // waiting for an answer that may bring ours up to date.
+    bool outOfDate(const std::string& defaultSinkSeenElsewhere) const {
+        return connected_ && answersDue_ == 0 && defaultSinkSeenElsewhere != defaultSinkName_;
+    }
+
     // Whether listeners are to be told now; delivering() marks them told.
     bool deliveryDue() const;
     void delivering() { due_ = false; }
