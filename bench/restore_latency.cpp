@@ -181,6 +181,39 @@ Latencies measureHelper(Bench bench, const SoundServer& server, const TempHome& 
     return quiet;
 }
 
+// With a ceiling of 0.6 for the headphones: another program turns them up to 0.9, 200 times,
+// timed to the volume seen back at the ceiling.
+void measureCeiling(Bench bench, const SoundServer& server, const TempHome& home) {
+    platform::plist::writeXmlAtomically(
+        home.configHome() + "/Sonvela/ceilings.plist",
+        platform::plist::Dictionary{{"hdpn", platform::plist::Value(0.6f)}});
+    bench.control.setDefaultSink(kTargets[1].sink);
+    HelperProcess helper(SONVELA_HELPER_PATH, home.path(), server.address());
+    std::this_thread::sleep_for(milliseconds(500));
+    bench.control.setDefaultSink(kTargets[0].sink);
+    std::this_thread::sleep_for(milliseconds(100));
+    std::vector<double> lowered;
+    int missed = 0;
+    for (int i = 0; i < 200; ++i) {
+        bench.observer.arm(kTargets[0].sink, 0.6f);
+        auto start = Clock::now();
+        bench.control.setVolume(kTargets[0].sink, 0.9f);
+        SinkObserver::Seen seen = bench.observer.wait(seconds(3));
+        if (!seen.restored) {
+            ++missed;
+            continue;
+        }
+        lowered.push_back(duration<double, std::milli>(*seen.restored - start).count());
+        std::this_thread::sleep_for(milliseconds(10));
+    }
+    std::printf("helper   rise above the ceiling -> back at it: p50 %6.3f  p99 %6.3f  max %6.3f ms "
+                "over %zu rises%s\n",
+                percentile(lowered, 50), percentile(lowered, 99), percentile(lowered, 100),
+                lowered.size(), missed > 0 ? " (some not seen lowered)" : "");
+    helper.process().stop();
+    std::filesystem::remove(home.configHome() + "/Sonvela/ceilings.plist");
+}
+
 // Another restorer in place of the helper, measured the same way.
 Latencies measureOther(Bench bench, const char* who, const std::vector<std::string>& argv,
                        const SoundServer& server, const TempHome& home, int switches) {
@@ -233,7 +266,7 @@ int main(int argc, char** argv) {
     std::printf("helper / minimal restorer: p50 %.2fx, p99 %.2fx\n",
                 percentile(helper.restored, 50) / std::max(percentile(minimal.restored, 50), 1e-9),
                 percentile(helper.restored, 99) / std::max(percentile(minimal.restored, 99), 1e-9));
-    std::fflush(stdout);
+    measureCeiling(bench, *server, home);
 
     Latencies script =
         measureOther(bench, "script",

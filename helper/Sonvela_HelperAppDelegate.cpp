@@ -2,6 +2,7 @@
 
 #include "platform/log/Log.h"
 #include "shared/AppUtil.h"
+#include "shared/CeilingTable.h"
 #include "shared/SoundController.h"
 #include "shared/SystemAudioListener.h"
 #include "shared/VolumeTable.h"
@@ -45,19 +46,36 @@ void Sonvela_HelperAppDelegate::checkAudioDeviceDataSource() {
         }
         volume = stored.value_or(0.0f);
     }
-    SoundController::getInstance()->setHardwareVolume(volume);
+    float applied = volume;
+    if (auto ceiling = ceilingFor(type); ceiling && *ceiling < volume) {
+        applied = *ceiling;
+    }
+    SoundController::getInstance()->setHardwareVolume(applied);
     platform::log::nslog("output type: %s, volume: %f", platform::log::printable(type).c_str(),
                          double(volume));
+    if (applied != volume) {
+        platform::log::nslog("ceiling for %s: %f", platform::log::printable(type).c_str(),
+                             double(applied));
+    }
+    ceilings_.watch(SoundController::getInstance()->getOutputDeviceID());
+}
+
+std::optional<float> Sonvela_HelperAppDelegate::ceilingFor(const std::string& type) {
+    auto path = CeilingTable::getUserCeilingsFilePath();
+    auto ceiling = CeilingTable::ceiling(path, type);
+    if (!ceiling && path) {
+        reportUnreadableTable(*path);
+    }
+    return ceiling;
 }
 
 void Sonvela_HelperAppDelegate::reportUnreadableTable(const std::string& path) {
     auto unreadable = VolumeTable::whyUnreadable(path);
     std::lock_guard lock(reportMutex_);
     // Once for each version of the file: every restore reads it again.
-    if (unreadable && unreadable->version != reported_) {
-        platform::log::nslog("cannot read the volume table %s: %s", path.c_str(),
-                             unreadable->reason.c_str());
-        reported_ = unreadable->version;
+    if (unreadable && unreadable->version != reported_[path]) {
+        platform::log::nslog("cannot read %s: %s", path.c_str(), unreadable->reason.c_str());
+        reported_[path] = unreadable->version;
     }
 }
 

@@ -1,14 +1,17 @@
 #pragma once
 
+#include "helper/CeilingGuard.h"
 #include "platform/audio/AudioObject.h"
 
+#include <map>
 #include <mutex>
 #include <optional>
 #include <shared_mutex>
 #include <string>
 
 // The helper's whole job: on start-up and after every audio notification, mute the output, then
-// give it the volume stored for its kind (or, for the internal speakers, the one it had).
+// give it the volume stored for its kind (or, for the internal speakers, the one it had), at
+// most its kind's ceiling; and keep it there when another program turns it up.
 class Sonvela_HelperAppDelegate {
 public:
     static bool isIgnored(const std::optional<std::string>& outputType);
@@ -26,12 +29,14 @@ public:
     void finishRestores();
 
 private:
-    // Logs why the table cannot be read, once for each version of the file.
+    std::optional<float> ceilingFor(const std::string& outputType);
+    // Logs why a file that is there cannot be read, once for each version of it.
     void reportUnreadableTable(const std::string& path);
 
     std::shared_timed_mutex restoring_;
     std::mutex reportMutex_;
-    std::string reported_;
+    std::map<std::string, std::string> reported_;
+    CeilingGuard ceilings_{[this](const std::string& type) { return ceilingFor(type); }};
 };
 
 platform::audio::OSStatus audioObjectPropertyListenerProc(

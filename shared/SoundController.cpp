@@ -114,6 +114,20 @@ void SoundController::setHardwareVolume(float volume) {
     write32(device, kMute, 0);
 }
 
+void SoundController::limitHardwareVolume(float ceiling) {
+    AudioDeviceID device = lookUpDevice();
+    std::uint32_t bits = 0;
+    if (read32(device, kVolume, bits) != kAudioHardwareNoError ||
+        !(std::bit_cast<float>(bits) > ceiling)) {
+        return;
+    }
+    if (double(ceiling) < kMuteThreshold) {
+        write32(device, kMute, 1);
+    } else {
+        write32(device, kVolume, std::bit_cast<std::uint32_t>(ceiling));
+    }
+}
+
 void SoundController::muteHardwareVolume() {
     write32(lookUpDevice(), kMute, 1);
 }

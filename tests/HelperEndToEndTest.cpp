@@ -51,9 +51,9 @@ protected:
         ASSERT_TRUE(eventually([&] { return helper->restores().size() == 1; })) << helper->log();
     }
 
-    void writeTable(const Table& table) {
+    void writeTable(const Table& table, const std::string& file = "config.plist") {
         makeDirs(home.configHome() + "/Sonvela");
-        writeAll(home.configPlist(), plistOf(table));
+        writeAll(home.configHome() + "/Sonvela/" + file, plistOf(table));
     }
 
     bool sinkIs(const std::string& name, double volume, bool muted) {
@@ -226,6 +226,34 @@ TEST_F(HelperEndToEnd, AWriteToAServerThatHangsGivesUpWhenAsked) {
     backend->giveUpWaiting();
     writer.join();
     server->freeze(false);
+}
+
+TEST_F(HelperEndToEnd, ACeilingHoldsWhoeverTurnsTheOutputUp) {
+    writeTable({{"hdpn", 0.6}}, "ceilings.plist");
+    ASSERT_NO_FATAL_FAILURE(start({kSpeakers, kHeadphones}, {{"hdpn", 0.75}}));
+    ASSERT_NO_FATAL_FAILURE(switchTo(kHeadphones, "hdpn 0.750000"));
+    EXPECT_TRUE(sinkIs(kHeadphones.name, 0.6, false)) << describe(kHeadphones.name);
+    EXPECT_NE(helper->log().find("ceiling for hdpn: 0.600000"), std::string::npos);
+
+    // What one write shows as on this server, to count the helper's writes by.
+    ASSERT_TRUE(client->watch(kHeadphones.name));
+    ASSERT_TRUE(client->setVolume(kHeadphones.name, 0.5f));
+    ASSERT_TRUE(eventually([&] { return client->changesSeen() > 0; }));
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    const int perWrite = client->changesSeen();
+
+    ASSERT_TRUE(client->watch(kHeadphones.name));
+    ASSERT_TRUE(client->setVolume(kHeadphones.name, 0.9f));
+    EXPECT_TRUE(eventually([&] {
+        return sinkIs(kHeadphones.name, 0.6, false) && client->changesSeen() >= 2 * perWrite;
+    })) << describe(kHeadphones.name);
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    EXPECT_EQ(client->changesSeen(), 2 * perWrite) << "one write of the helper's per rise";
+
+    ASSERT_TRUE(client->setVolume(kHeadphones.name, 0.3f));
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    EXPECT_TRUE(sinkIs(kHeadphones.name, 0.3, false)) << describe(kHeadphones.name);
+    EXPECT_EQ(helper->restores().size(), 2u) << "volume changes start no restore";
 }
 
 TEST_F(HelperEndToEnd, ManyQuickSwitchesEndRightForTheLastOutput) {

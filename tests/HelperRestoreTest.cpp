@@ -57,6 +57,7 @@ struct Case {
     float volumeAfter;
     bool mutedAfter;
     const char* logged;
+    std::string ceilings = ""; // ceilings.plist, when there is one
 };
 
 void PrintTo(const Case& c, std::ostream* os) {
@@ -68,6 +69,9 @@ class RestoreCases : public Restore, public testing::WithParamInterface<Case> {}
 TEST_P(RestoreCases, SetsTheStoredVolume) {
     const Case& c = GetParam();
     writeTable(c.table);
+    if (!c.ceilings.empty()) {
+        sonvela::test::writeAll(home.configHome() + "/Sonvela/ceilings.plist", c.ceilings);
+    }
     AudioDeviceID id = audio.output(c.type, c.volume, c.muted);
 
     std::string log = restore();
@@ -90,6 +94,13 @@ Case stored(const char* name, const std::string& entry, float volumeAfter, const
     return {name, "hdpn", 0.2f, false, tableWith(kStored + entry), volumeAfter, false, logged};
 }
 
+// The headphones at 0.2 with 0.75 stored for them, under the ceilings given.
+Case ceiling(const char* name, const std::string& ceilings, float volumeAfter, bool mutedAfter,
+             const char* logged) {
+    return {name,        "hdpn",     0.2f,   false,   tableWith("<key>hdpn</key><real>0.75</real>"),
+            volumeAfter, mutedAfter, logged, ceilings};
+}
+
 // A table that gives the headphones no volume: they stay muted at their own.
 Case noVolume(const char* name, const std::string& table) {
     return {name, "hdpn", 0.2f, false, table, 0.2f, true, "volume: 0.000000"};
@@ -97,23 +108,36 @@ Case noVolume(const char* name, const std::string& table) {
 
 INSTANTIATE_TEST_SUITE_P(
     Table, RestoreCases,
-    testing::Values(Case{"IgnoredNearSilenceStaysMuted", "ispk", 0.0005f, false, tableWith(""),
-                         0.0005f, true, "volume: 0.000500"},
-                    stored("StoredVolume", "<real>0.75</real>", 0.75f,
-                           "output type: hdpn, volume: 0.750000\n"),
-                    stored("HugeIsClamped", "<real>1e30</real>", 1.0f,
-                           "hdpn, volume: 1000000015047466219876688855040.000000"),
-                    stored("WholeNumber", "<integer>1</integer>", 1.0f, "volume: 1.000000"),
-                    stored("NumericText", "<string>0.6</string>", 0.6f, "volume: 0.600000"),
-                    Case{"NegativeStaysMuted", "hdpn", 0.2f, false,
-                         tableWith(kStored + "<real>-0.3</real>"), 0.2f, true, "volume: -0.300000"},
-                    noVolume("NaNIsNoEntry", tableWith(kStored + "<real>nan</real>")),
-                    noVolume("TextIsNoEntry", tableWith(kStored + "<string>loud</string>")),
-                    noVolume("ArrayIsNoEntry", tableWith(kStored + "<array/>")),
-                    noVolume("EmptyFile", ""),
-                    noVolume("Truncated", tableWith(kStored + "<real>0.5</real>").substr(0, 90)),
-                    noVolume("Garbage", "bplist00\xff\xfe\x01garbage"),
-                    noVolume("RootNotADictionary", plistWith("<array><real>1</real></array>"))),
+    testing::Values(
+        Case{"IgnoredNearSilenceStaysMuted", "ispk", 0.0005f, false, tableWith(""), 0.0005f, true,
+             "volume: 0.000500"},
+        stored("StoredVolume", "<real>0.75</real>", 0.75f, "output type: hdpn, volume: 0.750000\n"),
+        stored("HugeIsClamped", "<real>1e30</real>", 1.0f,
+               "hdpn, volume: 1000000015047466219876688855040.000000"),
+        stored("WholeNumber", "<integer>1</integer>", 1.0f, "volume: 1.000000"),
+        stored("NumericText", "<string>0.6</string>", 0.6f, "volume: 0.600000"),
+        Case{"NegativeStaysMuted", "hdpn", 0.2f, false, tableWith(kStored + "<real>-0.3</real>"),
+             0.2f, true, "volume: -0.300000"},
+        noVolume("NaNIsNoEntry", tableWith(kStored + "<real>nan</real>")),
+        noVolume("TextIsNoEntry", tableWith(kStored + "<string>loud</string>")),
+        noVolume("ArrayIsNoEntry", tableWith(kStored + "<array/>")), noVolume("EmptyFile", ""),
+        noVolume("Truncated", tableWith(kStored + "<real>0.5</real>").substr(0, 90)),
+        noVolume("Garbage", "bplist00\xff\xfe\x01garbage"),
+        noVolume("RootNotADictionary", plistWith("<array><real>1</real></array>")),
+        ceiling("CeilingLowersTheStoredVolume", tableWith("<key>hdpn</key><real>0.6</real>"), 0.6f,
+                false, "volume: 0.750000\n" /* as stored */),
+        ceiling("CeilingIsLogged", tableWith("<key>hdpn</key><real>0.6</real>"), 0.6f, false,
+                "ceiling for hdpn: 0.600000\n"),
+        ceiling("CeilingAboveTheVolumeChangesNothing", tableWith("<key>hdpn</key><real>0.9</real>"),
+                0.75f, false, "volume: 0.750000\n"),
+        ceiling("CeilingBelowTheThresholdMutes", tableWith("<key>hdpn</key><real>0.0005</real>"),
+                0.2f, true, "ceiling for hdpn: 0.000500"),
+        ceiling("CeilingOutsideZeroToOneIsNone", tableWith("<key>hdpn</key><real>1.5</real>"),
+                0.75f, false, "volume: 0.750000\n"),
+        ceiling("UnreadableCeilingsAreNone", "garbage", 0.75f, false,
+                "ceilings.plist: not a property list"),
+        Case{"CeilingLowersTheIgnoredTypesOwnVolume", "ispk", 0.8f, false, tableWith(""), 0.5f,
+             false, "ceiling for ispk: 0.500000", tableWith("<key>ispk</key><real>0.5</real>")}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(Restore, UnusableTablePathsAreLeftAloneAndKeepTheOutputMuted) {
@@ -144,8 +168,7 @@ TEST_F(Restore, UnusableTablePathsAreLeftAloneAndKeepTheOutputMuted) {
         std::string log = restore();
         EXPECT_NE(log.find("volume: 0.000000"), std::string::npos) << kind;
         // Said once for this file, not at every restore.
-        EXPECT_NE(log.find("cannot read the volume table " + home.configPlist() + ": " + reason),
-                  std::string::npos)
+        EXPECT_NE(log.find("cannot read " + home.configPlist() + ": " + reason), std::string::npos)
             << log;
         EXPECT_EQ(restore().find("cannot read"), std::string::npos) << kind;
         EXPECT_TRUE(audio.backend->device(id)->muted) << kind;
@@ -170,6 +193,41 @@ TEST_F(Restore, NoTableWhereNoneCanBeMade) {
     unsetenv("HOME");
     std::string log = restore();
     EXPECT_NE(log.find("output type: hdpn, volume: 0.000000"), std::string::npos);
+}
+
+TEST_F(Restore, ARiseAboveTheCeilingIsLoweredOnceAndLeavesTheMuteAlone) {
+    writeTable(tableWith("<key>hdpn</key><real>0.5</real><key>hdmi</key><real>0.5</real>"));
+    const std::string ceilings = home.configHome() + "/Sonvela/ceilings.plist";
+    sonvela::test::writeAll(ceilings, tableWith("<key>hdpn</key><real>0.6</real>"));
+    AudioDeviceID phones = audio.output("hdpn", 0.2f);
+    restore();
+    audio.backend->clearWrites();
+
+    // Another program turns them up, while the user has them muted.
+    audio.backend->changeMuted(phones, true);
+    audio.backend->changeVolume(phones, 0.9f);
+    audio.backend->waitUntilIdle();
+    EXPECT_FLOAT_EQ(audio.backend->device(phones)->volume, 0.6f);
+    EXPECT_TRUE(audio.backend->device(phones)->muted);
+    // Lower is left alone; the one write above started nothing.
+    audio.backend->changeVolume(phones, 0.3f);
+    audio.backend->waitUntilIdle();
+    EXPECT_FLOAT_EQ(audio.backend->device(phones)->volume, 0.3f);
+    EXPECT_EQ(audio.backend->writes().size(), 1u);
+
+    // A new ceiling counts from the next event.
+    sonvela::test::writeAll(ceilings, tableWith("<key>hdpn</key><real>0.25</real>"));
+    audio.backend->changeVolume(phones, 0.3f);
+    audio.backend->waitUntilIdle();
+    EXPECT_FLOAT_EQ(audio.backend->device(phones)->volume, 0.25f);
+
+    // Only the output of the last restore is watched.
+    AudioDeviceID tv = audio.output("hdmi", 0.5f);
+    restore();
+    audio.backend->changeVolume(phones, 0.9f);
+    audio.backend->waitUntilIdle();
+    EXPECT_FLOAT_EQ(audio.backend->device(phones)->volume, 0.9f);
+    EXPECT_FLOAT_EQ(audio.backend->device(tv)->volume, 0.5f);
 }
 
 TEST_F(Restore, AStopDoesNotWaitForAServerThatStoppedAnswering) {

@@ -1,4 +1,5 @@
 #include "platform/audio/AudioObject.h"
+#include "platform/audio/Backend.h"
 #include "platform/audio/ListenerRegistry.h"
 
 #include "tests/support/Eventually.h"
@@ -64,9 +65,9 @@ TEST(AudioListeners, CalledOnTheNotificationThreadForOutputChangesOnly) {
     EXPECT_NE(removePropertyListener(kAudioObjectSystemObject, &kEverything, countCall, &calls), 0);
 }
 
-TEST(AudioListeners, AddressesMatchWithWildcards) {
+TEST(AudioListeners, AddressesMatchWithWildcardsOnTheirOwnObject) {
     ListenerRegistry registry;
-    Calls defaultOnly, dataSourceOnly, everything;
+    Calls defaultOnly, dataSourceOnly, everything, device;
     AudioObjectPropertyAddress dOut{kAudioHardwarePropertyDefaultOutputDevice,
                                     kAudioObjectPropertyScopeWildcard,
                                     kAudioObjectPropertyElementWildcard};
@@ -75,15 +76,19 @@ TEST(AudioListeners, AddressesMatchWithWildcards) {
     registry.add(kAudioObjectSystemObject, dOut, countCall, &defaultOnly);
     registry.add(kAudioObjectSystemObject, ssrc, countCall, &dataSourceOnly);
     registry.add(kAudioObjectSystemObject, kEverything, countCall, &everything);
-    EXPECT_NE(registry.add(100, kEverything, countCall, &everything), 0);
+    registry.add(100, kVolumeChanged, countCall, &device);
+    EXPECT_NE(registry.add(kAudioObjectUnknown, kEverything, countCall, &everything), 0);
 
-    registry.deliver(
-        {kAudioHardwarePropertyDefaultOutputDevice, kAudioObjectPropertyScopeGlobal, 0});
-    registry.deliver(ssrc);
-    registry.deliver(kEverything);
+    registry.deliver(kAudioObjectSystemObject, kDefaultOutputChanged);
+    registry.deliver(kAudioObjectSystemObject, ssrc);
+    registry.deliver(kAudioObjectSystemObject, kEverything);
+    // A device's volume is none of the system object's listeners' business.
+    registry.deliver(100, kVolumeChanged);
+    registry.deliver(101, kVolumeChanged);
     EXPECT_EQ(defaultOnly.count, 2);
     EXPECT_EQ(dataSourceOnly.count, 2);
     EXPECT_EQ(everything.count, 3);
+    EXPECT_EQ(device.count, 1);
 }
 
 // A listener that swaps the backend and lets go of the old one while that one is delivering.

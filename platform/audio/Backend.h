@@ -12,8 +12,9 @@ namespace platform::audio {
 enum class Result { Ok, NoServer, NoSuchOutput, Refused };
 
 // A source of outputs: which one is the default, and each one's kind, volume and mute. A
-// backend calls its listeners on a thread of its own after events that may change the default
-// output or its kind, never after a volume or mute change.
+// backend calls its listeners on a thread of its own: those of the system object after events
+// that may change the default output or its kind, never after a volume or mute change; those
+// of a device after its volume was changed by another program.
 class Backend {
 public:
     virtual ~Backend() = default;
@@ -47,6 +48,14 @@ void retire(Backend* backend);
 template <typename T, typename... Args> std::shared_ptr<T> makeBackend(Args&&... args) {
     return std::shared_ptr<T>(new T(std::forward<Args>(args)...), [](T* b) { retire(b); });
 }
+
+// What the listeners are told.
+inline constexpr AudioObjectPropertyAddress kDefaultOutputChanged{
+    kAudioHardwarePropertyDefaultOutputDevice, kAudioObjectPropertyScopeGlobal,
+    kAudioObjectPropertyElementMaster};
+inline constexpr AudioObjectPropertyAddress kVolumeChanged{
+    kAudioHardwareServiceDeviceProperty_VirtualMasterVolume, kAudioDevicePropertyScopeOutput,
+    kAudioObjectPropertyElementMaster};
 
 // The backend a program gets when nobody installed one.
 std::shared_ptr<Backend> makeDefaultBackend();

@@ -29,7 +29,7 @@ OSStatus ListenerRegistry::add(AudioObjectID objectID, const AudioObjectProperty
     if (proc == nullptr) {
         return kAudioHardwareIllegalOperationError;
     }
-    if (objectID != kAudioObjectSystemObject) {
+    if (objectID == kAudioObjectUnknown) {
         return kAudioHardwareBadObjectError;
     }
     std::lock_guard lock(mutex_);
@@ -51,16 +51,18 @@ OSStatus ListenerRegistry::remove(AudioObjectID objectID, const AudioObjectPrope
     return kAudioHardwareNoError;
 }
 
-void ListenerRegistry::deliver(const AudioObjectPropertyAddress& changed) {
+void ListenerRegistry::deliver(AudioObjectID objectID, const AudioObjectPropertyAddress& changed) {
     std::vector<Registration> targets;
     {
         std::lock_guard lock(mutex_);
         std::copy_if(registrations_.begin(), registrations_.end(), std::back_inserter(targets),
-                     [&](const Registration& r) { return addressMatches(r.address, changed); });
+                     [&](const Registration& r) {
+                         return r.objectID == objectID && addressMatches(r.address, changed);
+                     });
     }
     // Outside the lock: a listener may add or remove listeners.
     for (const Registration& r : targets) {
-        r.proc(kAudioObjectSystemObject, 1, &changed, r.clientData);
+        r.proc(objectID, 1, &changed, r.clientData);
     }
 }
 

@@ -7,8 +7,9 @@
 
 namespace platform::audio {
 
-// The registered property listeners of the system object. Its backend decides on which thread
-// and when they are called.
+// The registered property listeners: of the system object (the default output changed), and of
+// devices (a device's volume changed). Their backend decides on which thread and when they are
+// called.
 class ListenerRegistry {
 public:
     OSStatus add(AudioObjectID objectID, const AudioObjectPropertyAddress& address,
@@ -16,8 +17,9 @@ public:
     OSStatus remove(AudioObjectID objectID, const AudioObjectPropertyAddress& address,
                     AudioObjectPropertyListenerProc proc, void* clientData);
 
-    // Calls, on the caller's thread, every listener whose address matches the change.
-    void deliver(const AudioObjectPropertyAddress& changed);
+    // Calls, on the caller's thread, every listener of the object whose address matches the
+    // change.
+    void deliver(AudioObjectID objectID, const AudioObjectPropertyAddress& changed);
 
 private:
     struct Registration {

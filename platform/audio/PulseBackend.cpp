@@ -9,10 +9,6 @@ namespace platform::audio {
 
 namespace {
 
-constexpr AudioObjectPropertyAddress kOutputChanged{kAudioHardwarePropertyDefaultOutputDevice,
-                                                    kAudioObjectPropertyScopeGlobal,
-                                                    kAudioObjectPropertyElementMaster};
-
 void onSuccess(pa_context*, int success, void* succeeded) {
     *static_cast<bool*>(succeeded) = success != 0;
 }
@@ -44,15 +40,19 @@ void PulseBackend::giveUpWaiting() {
 }
 
 void PulseBackend::deliverIfDue() {
-    if (!connection_.mirror().deliveryDue()) {
+    pulse::ServerMirror& mirror = connection_.mirror();
+    for (std::uint32_t sink : mirror.takeVolumeChanges()) {
+        listeners().deliver(pulse::deviceIdOf(sink), kVolumeChanged);
+    }
+    if (!mirror.deliveryDue()) {
         return;
     }
     // Events that come during the delivery make the next one due: a burst folds into a few.
-    connection_.mirror().delivering();
+    mirror.delivering();
     delivering_ = true;
     pinned_.reset();
     connection_.holdSinkQuestions();
-    listeners().deliver(kOutputChanged);
+    listeners().deliver(kAudioObjectSystemObject, kDefaultOutputChanged);
     connection_.releaseSinkQuestions();
     delivering_ = false;
 }

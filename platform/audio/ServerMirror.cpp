@@ -2,6 +2,8 @@
 
 #include "platform/audio/PulseMapping.h"
 
+#include <algorithm>
+
 namespace platform::audio::pulse {
 
 void ServerMirror::connected() {
@@ -18,6 +20,7 @@ void ServerMirror::lost() {
     defaultSinkName_.clear();
     sinks_.clear();
     seen_.reset();
+    volumeChanged_.clear();
 }
 
 void ServerMirror::answered() {
@@ -33,6 +36,12 @@ void ServerMirror::serverInfo(const pa_server_info& info) {
 }
 
 void ServerMirror::sinkInfo(const pa_sink_info& info) {
+    auto known = sinks_.find(info.index);
+    if (known != sinks_.end() && !pa_cvolume_equal(&known->second.volume, &info.volume) &&
+        std::find(volumeChanged_.begin(), volumeChanged_.end(), info.index) ==
+            volumeChanged_.end()) {
+        volumeChanged_.push_back(info.index);
+    }
     Sink& sink = sinks_[info.index];
     sink.name = info.name ? info.name : "";
     sink.outputType = outputTypeOf(info);

@@ -6,6 +6,8 @@
 #include <pulse/introspect.h>
 #include <string>
 #include <tuple>
+#include <utility>
+#include <vector>
 
 namespace platform::audio::pulse {
 
@@ -56,6 +58,10 @@ public:
     bool deliveryDue() const;
     void delivering() { due_ = false; }
 
+    // The sinks whose volume an answer showed changed since the last call, by another program:
+    // our own writes are in the mirror before their answers come.
+    std::vector<std::uint32_t> takeVolumeChanges() { return std::exchange(volumeChanged_, {}); }
+
     // The default sink's index, when the server has one and we know it.
     std::optional<std::uint32_t> defaultSink() const;
     const Sink* sink(std::uint32_t index) const;
@@ -73,6 +79,7 @@ private:
     std::string defaultSinkName_;
     std::map<std::uint32_t, Sink> sinks_;
     std::optional<Output> seen_;
+    std::vector<std::uint32_t> volumeChanged_;
 };
 
 } // namespace platform::audio::pulse

@@ -2,14 +2,6 @@
 
 namespace platform::audio {
 
-namespace {
-
-constexpr AudioObjectPropertyAddress kOutputChanged{kAudioHardwarePropertyDefaultOutputDevice,
-                                                    kAudioObjectPropertyScopeGlobal,
-                                                    kAudioObjectPropertyElementMaster};
-
-} // namespace
-
 SimulatedBackend::SimulatedBackend() : thread_([this] { run(); }) {}
 
 SimulatedBackend::~SimulatedBackend() {
@@ -56,8 +48,11 @@ void SimulatedBackend::changeOutputType(AudioDeviceID device, std::uint32_t outp
 }
 
 void SimulatedBackend::changeVolume(AudioDeviceID device, float volume) {
-    std::lock_guard lock(mutex_);
-    devices_[device].volume = volume;
+    {
+        std::lock_guard lock(mutex_);
+        devices_[device].volume = volume;
+    }
+    deliverLater(device, kVolumeChanged);
 }
 
 void SimulatedBackend::changeMuted(AudioDeviceID device, bool muted) {
@@ -104,29 +99,35 @@ void SimulatedBackend::clearWrites() {
 }
 
 void SimulatedBackend::notify() {
+    deliverLater(kAudioObjectSystemObject, kDefaultOutputChanged);
+}
+
+void SimulatedBackend::deliverLater(AudioObjectID objectID,
+                                    const AudioObjectPropertyAddress& changed) {
     {
         std::lock_guard lock(mutex_);
-        ++due_;
+        due_.emplace_back(objectID, changed);
     }
     wake_.notify_all();
 }
 
 void SimulatedBackend::waitUntilIdle() {
     std::unique_lock lock(mutex_);
-    wake_.wait(lock, [this] { return due_ == 0 && !delivering_; });
+    wake_.wait(lock, [this] { return due_.empty() && !delivering_; });
 }
 
 void SimulatedBackend::run() {
     std::unique_lock lock(mutex_);
     for (;;) {
-        wake_.wait(lock, [this] { return stopping_ || due_ > 0; });
+        wake_.wait(lock, [this] { return stopping_ || !due_.empty(); });
         if (stopping_) {
             return;
         }
-        --due_;
+        auto [objectID, changed] = due_.front();
+        due_.pop_front();
         delivering_ = true;
         lock.unlock();
-        listeners().deliver(kOutputChanged);
+        listeners().deliver(objectID, changed);
         lock.lock();
         delivering_ = false;
         wake_.notify_all();

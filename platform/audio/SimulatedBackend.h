@@ -3,6 +3,7 @@
 #include "platform/audio/Backend.h"
 
 #include <condition_variable>
+#include <deque>
 #include <map>
 #include <mutex>
 #include <optional>
@@ -46,7 +47,8 @@ public:
     void setDefaultDevice(AudioDeviceID device);
     // Headphones plugged in. Notifies.
     void changeOutputType(AudioDeviceID device, std::uint32_t outputType);
-    // Changes made the way another program would: no notification.
+    // Changes made the way another program would: the volume notifies the device's listeners,
+    // the mute nobody.
     void changeVolume(AudioDeviceID device, float volume);
     void changeMuted(AudioDeviceID device, bool muted);
 
@@ -77,6 +79,7 @@ public:
 private:
     template <typename Change> Result change(AudioDeviceID id, Call call, Change change);
     void record(const Write& write);
+    void deliverLater(AudioObjectID objectID, const AudioObjectPropertyAddress& changed);
     void run();
 
     mutable std::mutex mutex_;
@@ -89,7 +92,7 @@ private:
     std::vector<Write> writes_;
 
     std::condition_variable wake_;
-    int due_ = 0;
+    std::deque<std::pair<AudioObjectID, AudioObjectPropertyAddress>> due_;
     bool delivering_ = false;
     bool stopping_ = false;
     std::thread thread_;

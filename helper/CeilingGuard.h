@@ -1,0 +1,33 @@
+#pragma once
+
+#include "platform/audio/AudioObject.h"
+
+#include <functional>
+#include <mutex>
+#include <optional>
+#include <string>
+
+// Keeps the default output at or below its kind's ceiling when another program turns it up (a
+// media key, a game, a browser tab): it listens to the volume of the output that the last
+// restore acted on, and lowers it to the ceiling, without a mute, when it rose above it.
+class CeilingGuard {
+public:
+    // The ceiling for an output type, or nullopt for none.
+    using Ceilings = std::function<std::optional<float>(const std::string& outputType)>;
+
+    explicit CeilingGuard(Ceilings ceilings) : ceilings_(std::move(ceilings)) {}
+
+    // Listens to this device's volume from now on, and to no other.
+    void watch(platform::audio::AudioDeviceID device);
+    // Lowers the default output to its kind's ceiling when it lies above it.
+    void check();
+
+private:
+    static platform::audio::OSStatus
+    volumeChanged(platform::audio::AudioObjectID objectID, std::uint32_t numberAddresses,
+                  const platform::audio::AudioObjectPropertyAddress* addresses, void* clientData);
+
+    Ceilings ceilings_;
+    std::mutex mutex_;
+    platform::audio::AudioDeviceID watched_ = platform::audio::kAudioObjectUnknown;
+};
