@@ -1,4 +1,5 @@
 #include "helper/Sonvela_HelperAppDelegate.h"
+#include "shared/VolumeTable.h"
 
 #include "tests/support/Eventually.h"
 #include "tests/support/SimulatedAudio.h"
@@ -177,9 +178,16 @@ TEST_F(Restore, UnusableTablePathsAreLeftAloneAndKeepTheOutputMuted) {
     }
 }
 
-TEST_F(Restore, NoTableWhereNoneCanBeMade) {
+TEST_F(Restore, TheTableComesFromTheDefaultOrNotAtAll) {
     AudioDeviceID id = audio.output("hdpn", 0.3f);
-    fs::remove(bundle + "/Resources/DefaultConfig.plist");
+    const std::string defaults = bundle + "/Resources/DefaultConfig.plist";
+    restore();
+    EXPECT_EQ(sonvela::test::readAll(home.configPlist()), sonvela::test::readAll(defaults));
+    EXPECT_FLOAT_EQ(audio.backend->device(id)->volume,
+                    *VolumeTable::storedVolume(defaults, "hdpn"));
+
+    fs::remove(home.configPlist());
+    fs::remove(defaults);
     restore();
     EXPECT_FALSE(fs::exists(home.configPlist()));
     EXPECT_TRUE(audio.backend->device(id)->muted);
