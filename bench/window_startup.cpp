@@ -3,7 +3,7 @@
 // PulseAudio server, so loading Qt and connecting to the server are part of the figure.
 #include "app/SettingsApplication.h"
 #include "tests/support/ChildProcess.h"
-#include "tests/support/PulseServer.h"
+#include "tests/support/SoundServer.h"
 #include "tests/support/TempHome.h"
 
 #include <QApplication>

@@ -216,17 +216,16 @@ TEST_F(HelperEndToEnd, ACeilingHoldsWhoeverTurnsTheOutputUp) {
     EXPECT_NE(helper->log().find("ceiling for hdpn: 0.600000"), std::string::npos);
 
     // What one write shows as on this server, to count the helper's writes by.
-    auto eventsOfSetting = [&](float volume) {
+    auto eventsOfSetting = [&](float volume, double settlesAt) {
         client->watch(kHeadphones.name);
         client->setVolume(kHeadphones.name, volume);
+        bool settled = eventually([&] { return sinkIs(kHeadphones, settlesAt, false); });
         std::this_thread::sleep_for(300ms);
-        return client->changesSeen();
+        return settled ? client->changesSeen() : -1;
     };
-    const int perWrite = eventsOfSetting(0.5f);
-    EXPECT_EQ(eventsOfSetting(0.9f), 2 * perWrite) << "one write of the helper's per rise";
-    EXPECT_TRUE(sinkIs(kHeadphones, 0.6, false)) << describe(kHeadphones);
-    eventsOfSetting(0.3f);
-    EXPECT_TRUE(sinkIs(kHeadphones, 0.3, false)) << describe(kHeadphones);
+    const int perWrite = eventsOfSetting(0.5f, 0.5);
+    EXPECT_EQ(eventsOfSetting(0.9f, 0.6), 2 * perWrite) << "one write of the helper's per rise";
+    EXPECT_EQ(eventsOfSetting(0.3f, 0.3), perWrite) << describe(kHeadphones);
     EXPECT_EQ(helper->restores().size(), 2u) << "volume changes start no restore";
 }
 

@@ -6,7 +6,7 @@
 #include "tests/support/DesktopSession.h"
 #include "tests/support/Eventually.h"
 #include "tests/support/HelperProcess.h"
-#include "tests/support/PulseServer.h"
+#include "tests/support/SoundServer.h"
 #include "tests/support/StrayProcesses.h"
 #include "tests/support/TempHome.h"
 

@@ -7,7 +7,7 @@
 #include "shared/TQZAppTool.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/support/Eventually.h"
-#include "tests/support/PulseServer.h"
+#include "tests/support/SoundServer.h"
 #include "tests/support/SimulatedAudio.h"
 #include "tests/support/TempHome.h"
 

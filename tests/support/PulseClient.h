@@ -1,6 +1,7 @@
 #pragma once
 
 #include <atomic>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <pulse/context.h>
@@ -22,14 +23,12 @@ public:
     };
 
     // Connects to the server ("unix:/path/to/socket"); throws std::runtime_error when it does
-    // not answer.
+    // not answer. tryConnect gives nullptr instead.
     explicit PulseClient(const std::string& server);
+    static std::unique_ptr<PulseClient> tryConnect(const std::string& server);
     ~PulseClient();
     PulseClient(const PulseClient&) = delete;
     PulseClient& operator=(const PulseClient&) = delete;
-
-    // Connects once; nullptr when the server does not answer.
-    static std::unique_ptr<PulseClient> tryConnect(const std::string& server);
 
     bool connected();
     // The server's text for the last failure.
@@ -49,28 +48,35 @@ public:
     int changesSeen() const { return changes_; }
 
 private:
-    struct Request;
-    struct LoopDeleter {
-        void operator()(pa_threaded_mainloop* loop) const;
+    // What the callbacks of one operation hand back.
+    struct Sink {
+        std::uint32_t index;
+        pa_cvolume volume;
+        bool muted;
     };
-    struct ContextDeleter {
-        void operator()(pa_context* context) const;
+    struct Reply {
+        explicit Reply(pa_threaded_mainloop* owner) : loop(owner) {}
+        pa_threaded_mainloop* loop;
+        bool succeeded = false;
+        std::vector<Sink> sinks;
+        std::vector<std::string> names;
+        std::string defaultSink;
     };
+
+    static void onSinks(pa_context*, const pa_sink_info* info, int eol, void* reply);
+    static void onServer(pa_context*, const pa_server_info* info, void* reply);
+    static void onSuccess(pa_context*, int success, void* reply);
+    static void onEvent(pa_context*, pa_subscription_event_type_t type, std::uint32_t index,
+                        void* self);
 
     PulseClient() = default;
     bool connect(const std::string& server);
-    bool finish(pa_operation* operation);
-    // With the loop locked: the sink's state, channels and index; false when there is none.
-    bool lookUp(const std::string& name, Request& info);
+    // Starts an operation with the loop locked and waits for it to end.
+    Reply run(const std::function<pa_operation*(pa_context*, Reply&)>& start);
+    std::optional<Sink> lookUp(const std::string& name);
 
-    static void onSink(pa_context* context, const pa_sink_info* info, int eol, void* userdata);
-    static void onServer(pa_context* context, const pa_server_info* info, void* userdata);
-    static void onSuccess(pa_context* context, int success, void* userdata);
-    static void onEvent(pa_context* context, pa_subscription_event_type_t type, std::uint32_t index,
-                        void* self);
-
-    std::unique_ptr<pa_threaded_mainloop, LoopDeleter> loop_;
-    std::unique_ptr<pa_context, ContextDeleter> context_;
+    pa_threaded_mainloop* loop_ = nullptr;
+    pa_context* context_ = nullptr;
     std::atomic<std::uint32_t> watched_ = PA_INVALID_INDEX;
     std::atomic<int> changes_ = 0;
 };
