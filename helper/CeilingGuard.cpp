@@ -12,8 +12,9 @@ constexpr AudioObjectPropertyAddress kVolume{
 
 } // namespace
 
-void CeilingGuard::watch(AudioDeviceID device) {
+void CeilingGuard::watchDefaultOutput() {
     std::lock_guard lock(mutex_);
+    AudioDeviceID device = SoundController::getInstance()->getOutputDeviceID();
     if (device == watched_) {
         return;
     }

@@ -17,8 +17,10 @@ public:
 
     explicit CeilingGuard(Ceilings ceilings) : ceilings_(std::move(ceilings)) {}
 
-    // Listens to this device's volume from now on, and to no other.
-    void watch(platform::audio::AudioDeviceID device);
+    // Listens to the default output's volume from now on, and to no other device's. The
+    // device is looked up under the guard's lock: of two restores that end at once, the later
+    // one also saw the later default.
+    void watchDefaultOutput();
     // Lowers the default output to its kind's ceiling when it lies above it.
     void check();
 
