@@ -2,6 +2,8 @@
 
 #include "shared/SoundController.h"
 
+#include <algorithm>
+
 using namespace platform::audio;
 
 namespace {
@@ -9,33 +11,36 @@ namespace {
 constexpr AudioObjectPropertyAddress kVolume{
     kAudioHardwareServiceDeviceProperty_VirtualMasterVolume, kAudioDevicePropertyScopeOutput,
     kAudioObjectPropertyElementMaster};
+constexpr std::size_t kMostWatched = 8;
 
 } // namespace
 
-void CeilingGuard::watchDefaultOutput() {
+void CeilingGuard::watch(AudioDeviceID device) {
     std::lock_guard lock(mutex_);
-    AudioDeviceID device = SoundController::getInstance()->getOutputDeviceID();
-    if (device == watched_) {
+    if (std::find(watched_.begin(), watched_.end(), device) != watched_.end() ||
+        addPropertyListener(device, &kVolume, volumeChanged, this) != kAudioHardwareNoError) {
         return;
     }
-    if (watched_ != kAudioObjectUnknown) {
-        removePropertyListener(watched_, &kVolume, volumeChanged, this);
+    watched_.push_back(device);
+    if (watched_.size() > kMostWatched) {
+        removePropertyListener(watched_.front(), &kVolume, volumeChanged, this);
+        watched_.pop_front();
     }
-    watched_ = addPropertyListener(device, &kVolume, volumeChanged, this) == kAudioHardwareNoError
-                   ? device
-                   : kAudioObjectUnknown;
 }
 
-void CeilingGuard::check() {
+void CeilingGuard::check(AudioDeviceID changed) {
     SoundController* sound = SoundController::getInstance();
+    if (changed != sound->getOutputDeviceID()) {
+        return;
+    }
     // Read when needed, like the volume table: a changed ceiling counts from the next event.
     if (auto ceiling = ceilings_(sound->getAudioDeviceDataSourceName())) {
         sound->limitHardwareVolume(*ceiling);
     }
 }
 
-OSStatus CeilingGuard::volumeChanged(AudioObjectID, std::uint32_t,
+OSStatus CeilingGuard::volumeChanged(AudioObjectID objectID, std::uint32_t,
                                      const AudioObjectPropertyAddress*, void* clientData) {
-    static_cast<CeilingGuard*>(clientData)->check();
+    static_cast<CeilingGuard*>(clientData)->check(objectID);
     return kAudioHardwareNoError;
 }

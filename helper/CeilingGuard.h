@@ -2,14 +2,15 @@
 
 #include "platform/audio/AudioObject.h"
 
+#include <deque>
 #include <functional>
 #include <mutex>
 #include <optional>
 #include <string>
 
 // Keeps the default output at or below its kind's ceiling when another program turns it up (a
-// media key, a game, a browser tab): it listens to the volume of the output that the last
-// restore acted on, and lowers it to the ceiling, without a mute, when it rose above it.
+// media key, a game, a browser tab): it listens to the volume of the outputs that restores
+// acted on, and lowers the default one to the ceiling, without a mute, when it rose above it.
 class CeilingGuard {
 public:
     // The ceiling for an output type, or nullopt for none.
@@ -17,12 +18,12 @@ public:
 
     explicit CeilingGuard(Ceilings ceilings) : ceilings_(std::move(ceilings)) {}
 
-    // Listens to the default output's volume from now on, and to no other device's. The
-    // device is looked up under the guard's lock: of two restores that end at once, the later
-    // one also saw the later default.
-    void watchDefaultOutput();
+    // Listens to this device's volume too. Two restores can end at once (the one at start-up
+    // and the first notified one), so the last device watched need not be the default: every
+    // event asks which one is.
+    void watch(platform::audio::AudioDeviceID device);
     // Lowers the default output to its kind's ceiling when it lies above it.
-    void check();
+    void check(platform::audio::AudioDeviceID changed);
 
 private:
     static platform::audio::OSStatus
@@ -31,5 +32,6 @@ private:
 
     Ceilings ceilings_;
     std::mutex mutex_;
-    platform::audio::AudioDeviceID watched_ = platform::audio::kAudioObjectUnknown;
+    // The devices listened to, most recent last; a few are plenty.
+    std::deque<platform::audio::AudioDeviceID> watched_;
 };

@@ -57,7 +57,7 @@ void Sonvela_HelperAppDelegate::checkAudioDeviceDataSource() {
         platform::log::nslog("ceiling for %s: %f", platform::log::printable(type).c_str(),
                              double(applied));
     }
-    ceilings_.watchDefaultOutput();
+    ceilings_.watch(SoundController::getInstance()->getOutputDeviceID());
 }
 
 std::optional<float> Sonvela_HelperAppDelegate::ceilingFor(const std::string& type) {
