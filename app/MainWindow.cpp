@@ -7,12 +7,15 @@
 
 MainWindow::MainWindow(QWidget* parent) : QWidget(parent), ui_(std::make_unique<Ui::MainWindow>()) {
     ui_->setupUi(this);
+    outputs_ =
+        new OutputsSection(ui_->outputsFoldButton, ui_->outputsFrame, ui_->outputsGrid, this);
 }
 
 MainWindow::~MainWindow() = default;
 
 void MainWindow::bind(ConfigModel* model) {
     model_ = model;
+    outputs_->bind(model);
     for (const QString& key :
          {ConfigModel::kDeviceType, ConfigModel::kDeviceName, ConfigModel::kDeviceIcon,
           ConfigModel::kOutputVolume, ConfigModel::kIsRunning, ConfigModel::kIsLoginItem}) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/ConfigModel.h"
+#include "app/OutputsSection.h"
 
 #include <QWidget>
 #include <functional>
@@ -26,6 +27,7 @@ public:
     }
 
     Ui::MainWindow& ui() { return *ui_; }
+    OutputsSection& outputs() { return *outputs_; }
 
     // The running switch takes no clicks while the helper is being stopped.
     void setRunningSwitchWaiting(bool waiting);
@@ -37,6 +39,7 @@ private:
     void showValue(const QString& key, const QVariant& value);
 
     std::unique_ptr<Ui::MainWindow> ui_;
+    OutputsSection* outputs_;
     ConfigModel* model_ = nullptr;
     std::function<bool()> shouldClose_;
 };

@@ -31,16 +31,6 @@ QString fromUtf8(const std::string& text) {
     return QString::fromUtf8(text.data(), qsizetype(text.size()));
 }
 
-QIcon iconFor(const std::string& outputType) {
-    const Bundle& bundle = Bundle::main();
-    std::string name = bundle.localizedString(outputType, "", "AudioDeviceIcon");
-    if (name == outputType) {
-        name = "sonvela.icns";
-    }
-    auto path = bundle.pathForResource(name, "");
-    return path ? QIcon(fromUtf8(*path)) : QIcon();
-}
-
 } // namespace
 
 SonvelaAppDelegate::SonvelaAppDelegate() {
@@ -77,6 +67,24 @@ quint32 SonvelaAppDelegate::percentOf(float volume) {
         return quint32(whole);
     }
     return quint32(percent);
+}
+
+float SonvelaAppDelegate::fractionOf(quint32 percent) {
+    return float(double(percent) / 100.0);
+}
+
+QString SonvelaAppDelegate::displayNameFor(const std::string& outputType) {
+    return fromUtf8(Bundle::main().localizedString(outputType, "", "AudioDeviceName"));
+}
+
+QIcon SonvelaAppDelegate::iconFor(const std::string& outputType) {
+    const Bundle& bundle = Bundle::main();
+    std::string name = bundle.localizedString(outputType, "", "AudioDeviceIcon");
+    if (name == outputType) {
+        name = "sonvela.icns";
+    }
+    auto path = bundle.pathForResource(name, "");
+    return path ? QIcon(fromUtf8(*path)) : QIcon();
 }
 
 void SonvelaAppDelegate::awakeFromNib() {
@@ -133,16 +141,16 @@ void SonvelaAppDelegate::unregisterListenerForAudioDevice() {
 
 void SonvelaAppDelegate::checkAudioDeviceDataSource() {
     std::string type = SoundController::sharedSoundController()->getAudioDeviceDataSourceName();
-    std::string name;
+    QString name;
     if (type == kNoOutputCode) {
         // Said in words, not as four NUL bytes; the empty type keeps the volume controls off.
         type.clear();
-        name = Bundle::main().localizedString(kNoOutputName, "", "");
+        name = fromUtf8(Bundle::main().localizedString(kNoOutputName, "", ""));
     } else {
-        name = Bundle::main().localizedString(type, "", "AudioDeviceName");
+        name = displayNameFor(type);
     }
     configModel_.setValueForKey(fromUtf8(type), ConfigModel::kDeviceType);
-    configModel_.setValueForKey(fromUtf8(name), ConfigModel::kDeviceName);
+    configModel_.setValueForKey(name, ConfigModel::kDeviceName);
     configModel_.setValueForKey(iconFor(type), ConfigModel::kDeviceIcon);
 
     std::optional<float> stored;
@@ -174,7 +182,7 @@ void SonvelaAppDelegate::outputVolumeChangedHandler() {
         // No output: nothing to store a volume for, nothing to set it on.
         return;
     }
-    float volume = float(double(configModel_.outputVolume()) / 100.0);
+    float volume = fractionOf(configModel_.outputVolume());
     if (!isIgnored(type)) {
         QByteArray key = type.toUtf8();
         VolumeTable::storeVolume(AppUtil::getUserConfigFilePath(),

@@ -3,9 +3,11 @@
 #include "app/ConfigModel.h"
 #include "platform/audio/AudioObject.h"
 
+#include <QIcon>
 #include <QObject>
 #include <QPointer>
 #include <QWidget>
+#include <string>
 #include <thread>
 
 // The settings program's controller: fills the model from the sound system and carries the
@@ -22,6 +24,11 @@ public:
     // Whole percent of a volume fraction. Fractions that we stored for a whole percent come
     // back a hair below it (0.53 is stored as 0.52999997); those show as the percent set.
     static quint32 percentOf(float volume);
+    // The volume fraction a whole percent stands for, as it is stored and set.
+    static float fractionOf(quint32 percent);
+    // The display name and icon of a kind of output, from the bundle's strings tables.
+    static QString displayNameFor(const std::string& outputType);
+    static QIcon iconFor(const std::string& outputType);
 
     QWidget* window() const { return window_; }
     void setWindow(QWidget* window) { window_ = window; }

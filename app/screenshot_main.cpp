@@ -1,12 +1,20 @@
-// Renders the settings window as a user sees it with headphones at 75 % to a PNG, for the
-// README. Runs on a simulated output, so it needs no sound server and changes no files.
+// Renders the settings window as a user sees it with headphones at 75 % and every output
+// unfolded to a PNG, for the README. Runs on a simulated output with tables in a folder of its
+// own, so it needs no sound server and changes none of the user's files.
 #include "app/MainWindow.h"
 #include "app/SonvelaAppDelegate.h"
 #include "platform/audio/SimulatedBackend.h"
+#include "shared/AppUtil.h"
+#include "shared/CeilingTable.h"
+#include "shared/VolumeTable.h"
+
+#include "ui_MainWindow.h"
 
 #include <QApplication>
 #include <QPixmap>
+#include <QTemporaryDir>
 #include <cstdio>
+#include <cstdlib>
 
 using namespace platform::audio;
 
@@ -16,6 +24,17 @@ int main(int argc, char** argv) {
         return 2;
     }
     QApplication app(argc, argv);
+    QTemporaryDir config;
+    if (!config.isValid()) {
+        return 1;
+    }
+    setenv("XDG_CONFIG_HOME", config.path().toLocal8Bit().constData(), 1);
+    VolumeTable::ensureUserTable();
+    VolumeTable::storeVolume(AppUtil::getUserConfigFilePath(), "hdpn", 0.75f);
+    auto ceilings = CeilingTable::getUserCeilingsFilePath();
+    CeilingTable::storeCeiling(ceilings, "hdpn", 0.8f);
+    CeilingTable::storeCeiling(ceilings, "hdst", 0.8f);
+
     auto backend = makeBackend<SimulatedBackend>();
     backend->setDefaultDevice(backend->addDevice(fourCharCode("hdpn"), 0.75f));
     useBackend(backend);
@@ -25,11 +44,12 @@ int main(int argc, char** argv) {
     delegate.setWindow(&window);
     delegate.awakeFromNib();
     window.bind(delegate.configModel());
-    // The refresh alone: no table, so the hardware's 75 % shows, and no helper is started.
+    // The refresh alone: no helper is started.
     delegate.checkAudioDeviceDataSource();
     delegate.configModel()->setValueForKey(true, ConfigModel::kIsRunning);
     delegate.configModel()->setValueForKey(true, ConfigModel::kIsLoginItem);
     window.show();
+    window.ui().outputsFoldButton->setChecked(true);
     QApplication::processEvents();
     return window.grab().save(QString::fromLocal8Bit(argv[1])) ? 0 : 1;
 }

@@ -1,3 +1,4 @@
+#include "app/CeilingSpinBox.h"
 #include "app/QtWindow.h"
 #include "app/SettingsApplication.h"
 #include "platform/audio/PulseBackend.h"
@@ -75,6 +76,15 @@ protected:
 
     // The user sets a percent in the window.
     void userSets(int percent) { window.ui().volumeSpinBox->setValue(percent); }
+
+    std::string ceilingsPlist() const { return home.configHome() + "/Sonvela/ceilings.plist"; }
+    // A row of "All outputs", unfolded first when it is folded.
+    const OutputsSection::Row& row(const char* type) {
+        if (!window.ui().outputsFoldButton->isChecked()) {
+            window.ui().outputsFoldButton->click();
+        }
+        return *window.outputs().row(type);
+    }
 
     // Runs the GUI thread's events until the condition holds.
     template <typename Condition> bool eventuallyShown(Condition condition) {
@@ -251,6 +261,149 @@ TEST_F(SettingsWindow, NotifiedRefreshIsQueuedAndNeverEchoes) {
     EXPECT_EQ(table()->at("hdmi"), plist::Value(0.7f));
     EXPECT_FLOAT_EQ(audio.backend->device(tv)->volume, 0.7f);
     EXPECT_FLOAT_EQ(audio.backend->device(phones)->volume, 0.2f);
+}
+
+TEST_F(SettingsWindow, AllOutputsListsEveryKindFromTheFilesWithoutWritingThem) {
+    writeTable({{"hdmi", plist::Value(0.8)},
+                {"line", plist::Value(1.3)},
+                {"blth", plist::Value("x")},
+                {"ispk", plist::Value(0.9)}});
+    audio.output("hdpn", 0.2f);
+    delegate.applicationDidFinishLaunching();
+    EXPECT_TRUE(window.ui().outputsFrame->isHidden());
+    std::string before = readAll(home.configPlist());
+    audio.backend->clearWrites();
+
+    window.ui().outputsFoldButton->click();
+    EXPECT_FALSE(window.ui().outputsFrame->isHidden());
+    const std::pair<const char*, const char*> listed[] = {
+        {"blth", "Bluetooth"},        {"usbo", "USB Audio"},     {"hdpn", "Headphones"},
+        {"hdst", "Headset"},          {"hdmi", "HDMI / TV"},     {"spdf", "Digital Out (S/PDIF)"},
+        {"line", "Line Out"},         {"netw", "Network Audio"}, {"othr", "Other Output"},
+        {"ispk", "Internal Speakers"}};
+    QGridLayout* grid = window.ui().outputsGrid;
+    for (int i = 0; i < int(std::size(listed)); ++i) {
+        auto label = [&](int column) {
+            return qobject_cast<QLabel*>(grid->itemAtPosition(i + 1, column)->widget());
+        };
+        EXPECT_EQ(label(1)->text(), listed[i].second);
+        EXPECT_EQ(label(1), row(listed[i].first).name);
+        EXPECT_FALSE(label(0)->pixmap().isNull()) << listed[i].first;
+    }
+
+    // No made-up volumes; the active row shows what the main slider shows.
+    const std::tuple<const char*, const char*, int> shown[] = {{"hdmi", "80 %", 80},
+                                                               {"line", "100 %", 100},
+                                                               {"blth", "—", 0},
+                                                               {"usbo", "—", 0},
+                                                               {"hdpn", "20 %", 20}};
+    for (const auto& [type, text, slider] : shown) {
+        EXPECT_EQ(row(type).volume->text(), text) << type;
+        EXPECT_EQ(row(type).slider->value(), slider) << type;
+    }
+    EXPECT_EQ(readAll(home.configPlist()), before);
+    EXPECT_FALSE(fs::exists(ceilingsPlist()));
+    EXPECT_TRUE(audio.backend->writes().empty());
+}
+
+TEST_F(SettingsWindow, EditingAKindThatIsNotActiveWritesOnlyItsEntry) {
+    writeTable(
+        {{"hdpn", plist::Value(0.3)}, {"hdmi", plist::Value(0.8)}, {"line", plist::Value(0.6)}});
+    AudioDeviceID id = audio.output("hdpn", 0.3f);
+    delegate.applicationDidFinishLaunching();
+    plist::Dictionary expected = *table();
+    audio.backend->clearWrites();
+
+    row("hdmi").volume->setValue(40);
+    row("usbo").slider->setValue(55);
+    expected["hdmi"] = plist::Value(0.4f);
+    expected["usbo"] = plist::Value(0.55f);
+    // Byte for byte the table with those two entries changed: every other one as it was.
+    ASSERT_TRUE(plist::writeXmlAtomically(home.path() + "/expected.plist", expected));
+    EXPECT_EQ(readAll(home.configPlist()), readAll(home.path() + "/expected.plist"));
+    EXPECT_EQ(row("usbo").volume->text(), "55 %");
+    EXPECT_TRUE(audio.backend->writes().empty());
+    EXPECT_FLOAT_EQ(audio.backend->device(id)->volume, 0.3f);
+    EXPECT_EQ(window.ui().volumeSpinBox->value(), 30);
+    EXPECT_FALSE(fs::exists(ceilingsPlist()));
+}
+
+TEST_F(SettingsWindow, TheActiveRowAndTheMainSliderAgree) {
+    writeTable({{"hdpn", plist::Value(0.3)}, {"hdmi", plist::Value(0.8)}});
+    AudioDeviceID phones = audio.output("hdpn", 0.3f);
+    AudioDeviceID tv = audio.backend->addDevice(fourCharCode("hdmi"), 0.1f);
+    delegate.applicationDidFinishLaunching();
+    EXPECT_EQ(row("hdpn").mark->text(), "Active");
+    EXPECT_EQ(row("hdmi").mark->text(), "");
+
+    userSets(60);
+    EXPECT_EQ(row("hdpn").volume->value(), 60);
+    EXPECT_EQ(row("hdpn").slider->value(), 60);
+    row("hdpn").slider->setValue(45);
+    EXPECT_EQ(window.ui().volumeSpinBox->value(), 45);
+    EXPECT_EQ(window.ui().volumeSlider->value(), 45);
+    EXPECT_EQ(table()->at("hdpn"), plist::Value(0.45f));
+    EXPECT_FLOAT_EQ(audio.backend->device(phones)->volume, 0.45f);
+
+    // Another program changes the table; the refresh moves the mark and reads it again.
+    writeTable({{"hdpn", plist::Value(0.45f)}, {"hdmi", plist::Value(0.25)}});
+    std::string written = readAll(home.configPlist());
+    audio.backend->clearWrites();
+    audio.backend->setDefaultDevice(tv);
+    notifyAndSettle();
+    EXPECT_EQ(row("hdmi").mark->text(), "Active");
+    EXPECT_EQ(row("hdpn").mark->text(), "");
+    EXPECT_EQ(row("hdmi").volume->value(), 25);
+    EXPECT_EQ(window.ui().volumeSpinBox->value(), 25);
+    EXPECT_EQ(row("hdpn").volume->value(), 45);
+    EXPECT_EQ(readAll(home.configPlist()), written);
+    EXPECT_TRUE(audio.backend->writes().empty());
+}
+
+TEST_F(SettingsWindow, CeilingEditsWriteTheCeilingsFileOnly) {
+    writeTable({{"hdpn", plist::Value(0.3)}});
+    audio.output("hdpn", 0.3f);
+    delegate.applicationDidFinishLaunching();
+    window.show();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+    std::string before = readAll(home.configPlist());
+    audio.backend->clearWrites();
+
+    // The internal speakers keep their own volume: nothing to edit but their ceiling.
+    EXPECT_EQ(row("ispk").slider, nullptr);
+    EXPECT_EQ(row("ispk").volume, nullptr);
+    row("ispk").ceiling->setValue(60);
+    row("hdpn").ceiling->setValue(60);
+    CeilingSpinBox* typed = row("hdmi").ceiling;
+    typed->setFocus();
+    typed->selectAll();
+    QTest::keyClicks(typed, "70");
+    QTest::keyClick(typed, Qt::Key_Return);
+    EXPECT_EQ(plist::readDictionary(ceilingsPlist()),
+              plist::Dictionary({{"ispk", plist::Value(0.6f)},
+                                 {"hdpn", plist::Value(0.6f)},
+                                 {"hdmi", plist::Value(0.7f)}}));
+
+    // One step above 100 % takes the ceiling away.
+    row("hdpn").ceiling->setValue(100);
+    QTest::keyClick(row("hdpn").ceiling, Qt::Key_Up);
+    EXPECT_EQ(row("hdpn").ceiling->text(), "No ceiling");
+    EXPECT_EQ(plist::readDictionary(ceilingsPlist()),
+              plist::Dictionary({{"ispk", plist::Value(0.6f)}, {"hdmi", plist::Value(0.7f)}}));
+    EXPECT_EQ(readAll(home.configPlist()), before);
+    EXPECT_TRUE(audio.backend->writes().empty());
+}
+
+TEST_F(SettingsWindow, AnUnreadableCeilingsFileIsLeftAlone) {
+    writeTable({{"hdpn", plist::Value(0.3)}});
+    sonvela::test::writeAll(ceilingsPlist(), "<plist><dict><key>hdpn</key>");
+    audio.output("hdpn", 0.3f);
+    delegate.applicationDidFinishLaunching();
+
+    EXPECT_EQ(row("hdmi").ceiling->text(), "No ceiling");
+    row("hdmi").ceiling->setValue(50);
+    EXPECT_EQ(row("hdmi").ceiling->text(), "No ceiling");
+    EXPECT_EQ(readAll(ceilingsPlist()), "<plist><dict><key>hdpn</key>");
 }
 
 TEST_F(SettingsWindow, StartUpLaunchesTheHelperOnceAndTheSwitchStopsIt) {
