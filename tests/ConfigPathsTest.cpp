@@ -1,4 +1,4 @@
-#include "platform/plist/PlistFile.h"
+#include "platform/bundle/Bundle.h"
 #include "shared/AppUtil.h"
 #include "shared/TQZAppTool.h"
 #include "shared/VolumeTable.h"
@@ -6,137 +6,103 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <filesystem>
-#include <sys/wait.h>
-#include <unistd.h>
+#include <functional>
+#include <sys/stat.h>
 
 namespace fs = std::filesystem;
-namespace plist = platform::plist;
-using sonvela::test::TempHome;
+using platform::bundle::Bundle;
+using namespace sonvela::test;
 
 namespace {
 
 class ConfigPaths : public testing::Test {
 protected:
     TempHome home;
-    sonvela::test::MainBundle bundle{home.path() + "/Sonvela.app"};
-    const std::string& app = bundle.path();
+    MainBundle bundle{home.path() + "/Sonvela.app"};
 };
 
-TEST_F(ConfigPaths, UserTableLiesInTheConfigFolder) {
-    std::string fresh = home.path() + "/config";
-    fs::perms configHomeBefore = fs::status(home.configHome()).permissions();
-    struct {
-        std::string xdgConfigHome;
-        std::string expected;
-    } cases[] = {
-        {home.configHome(), home.configPlist()},
-        {home.configHome() + "//", home.configPlist()},
-        {"relative/config", home.path() + "/.config/Sonvela/config.plist"},
-        {"", home.path() + "/.config/Sonvela/config.plist"},
-        {fresh, fresh + "/Sonvela/config.plist"},
+TEST_F(ConfigPaths, TheTableLiesInPrivateFoldersMadeOnlyInsideTheConfigHome) {
+    const std::string fresh = home.path() + "/config";
+    const std::string unmade = home.path() + "/missing/config";
+    const fs::perms configHomeBefore = fs::status(home.configHome()).permissions();
+    const std::pair<std::string, std::string> cases[] = {
+        {home.configHome(), home.configPlist()},  {home.configHome() + "//", home.configPlist()},
+        {"relative/config", home.configPlist()},  {"", home.configPlist()},
+        {fresh, fresh + "/Sonvela/config.plist"}, {unmade, unmade + "/Sonvela/config.plist"},
     };
-    for (const auto& c : cases) {
-        setenv("XDG_CONFIG_HOME", c.xdgConfigHome.c_str(), 1);
-        EXPECT_EQ(AppUtil::getUserConfigFilePath(), c.expected) << c.xdgConfigHome;
-        EXPECT_TRUE(fs::is_directory(fs::path(c.expected).parent_path())) << c.xdgConfigHome;
+    for (const auto& [configHome, table] : cases) {
+        setenv("XDG_CONFIG_HOME", configHome.c_str(), 1);
+        EXPECT_EQ(AppUtil::getUserConfigFilePath(), table) << configHome;
     }
-    // Folders made for us are private; one that was there keeps its mode.
     for (const std::string& made : {home.configHome() + "/Sonvela", fresh, fresh + "/Sonvela"}) {
         EXPECT_EQ(fs::status(made).permissions(), fs::perms::owner_all) << made;
     }
     EXPECT_EQ(fs::status(home.configHome()).permissions(), configHomeBefore);
-    EXPECT_EQ(AppUtil::getDefaultConfigFilePath(), app + "/Resources/DefaultConfig.plist");
+    EXPECT_FALSE(fs::exists(home.path() + "/missing"));
+    unsetenv("XDG_CONFIG_HOME");
+    setenv("HOME", "relative", 1);
+    EXPECT_EQ(AppUtil::getUserConfigFilePath(), std::nullopt); // never relative to where we run
 }
 
-TEST_F(ConfigPaths, WhateverIsInPlaceIsNeverReplaced) {
-    sonvela::test::writeAll(home.configHome() + "/Sonvela", "not a folder");
-    EXPECT_EQ(AppUtil::getUserConfigFilePath(), home.configPlist());
-    VolumeTable::ensureUserTable();
-    EXPECT_EQ(sonvela::test::readAll(home.configHome() + "/Sonvela"), "not a folder");
-
-    fs::remove(home.configHome() + "/Sonvela");
-    sonvela::test::makeDirs(home.configHome() + "/Sonvela");
-    for (const char* content : {"", "junk"}) {
-        sonvela::test::writeAll(home.configPlist(), content);
+TEST_F(ConfigPaths, TheDefaultTableGoesOnlyWhereNothingIsAndWhatIsThereStays) {
+    const std::string table = home.configPlist();
+    const std::string elsewhere = home.path() + "/elsewhere.plist";
+    writeAll(elsewhere, "<plist><dict><key>hdpn</key><real>0.5</real></dict></plist>");
+    makeDirs(home.configHome() + "/Sonvela");
+    const std::tuple<const char*, std::function<void()>, std::optional<float>> cases[] = {
+        {"an empty file", [&] { writeAll(table, ""); }, std::nullopt},
+        {"junk", [&] { writeAll(table, "junk"); }, std::nullopt},
+        {"an array", [&] { writeAll(table, "<plist><array/></plist>"); }, std::nullopt},
+        {"a folder", [&] { fs::create_directory(table); }, std::nullopt},
+        {"a FIFO", [&] { mkfifo(table.c_str(), 0600); }, std::nullopt},
+        {"a dangling link", [&] { fs::create_symlink("nowhere", table); }, std::nullopt},
+        {"a link to a table", [&] { fs::create_symlink(elsewhere, table); }, 0.5f},
+    };
+    for (const auto& [what, make, volume] : cases) {
+        fs::remove_all(table);
+        make();
+        struct stat before {};
+        lstat(table.c_str(), &before);
         VolumeTable::ensureUserTable();
-        EXPECT_EQ(sonvela::test::readAll(home.configPlist()), content);
+        struct stat after {};
+        EXPECT_TRUE(lstat(table.c_str(), &after) == 0 && after.st_ino == before.st_ino) << what;
+        EXPECT_EQ(VolumeTable::storedVolume(table, "hdpn"), volume) << what;
+    }
+    fs::remove_all(table);
+    VolumeTable::ensureUserTable();
+    EXPECT_EQ(readAll(table), readAll(bundle.defaultTable()));
+    EXPECT_EQ(listDir(home.configHome() + "/Sonvela").size(), 1u);
+}
+
+TEST_F(ConfigPaths, StringsTablesGiveTheDefaultOrTheKeyForWhatTheyLack) {
+    const std::string resources = bundle.path() + "/Resources/";
+    writeAll(resources + "AudioDeviceName.strings",
+             "<plist><dict><key>hdpn</key><string>Headphones</string></dict></plist>");
+    writeAll(resources + "Localizable.strings",
+             "<plist><dict><key>Sonvela</key><string>Sonvela Settings</string></dict></plist>");
+    writeAll(resources + "Old.strings", "\"hdpn\" = \"x\";");
+    const std::tuple<const char*, const char*, const char*, const char*> cases[] = {
+        {"hdpn", "", "AudioDeviceName", "Headphones"},
+        {"hdmi", "", "AudioDeviceName", "hdmi"},
+        {"hdmi", "TV", "AudioDeviceName", "TV"},
+        {"hdpn", "", "NoSuchTable", "hdpn"},
+        {"hdpn", "", "Old", "hdpn"},
+        {"hdpn", "", "../Resources/AudioDeviceName", "hdpn"},
+        {"Sonvela", "", "", "Sonvela Settings"},
+    };
+    for (const auto& [key, value, table, expected] : cases) {
+        EXPECT_EQ(Bundle::main().localizedString(key, value, table), expected) << table;
     }
 }
 
-TEST_F(ConfigPaths, TwoProcessesRacingTheFirstCopyLeaveOneWholeTable) {
-    for (int round = 0; round < 20; ++round) {
-        fs::remove_all(home.configHome() + "/Sonvela");
-        std::vector<pid_t> children;
-        for (int i = 0; i < 4; ++i) {
-            pid_t pid = fork();
-            if (pid == 0) {
-                VolumeTable::ensureUserTable();
-                _exit(0);
-            }
-            children.push_back(pid);
-        }
-        for (pid_t pid : children) {
-            waitpid(pid, nullptr, 0);
-        }
-        EXPECT_EQ(sonvela::test::readAll(home.configPlist()),
-                  sonvela::test::readAll(app + "/Resources/DefaultConfig.plist"));
-        EXPECT_EQ(sonvela::test::listDir(home.configHome() + "/Sonvela").size(), 1u);
-    }
-}
-
-TEST_F(ConfigPaths, StoringAVolumeKeepsEveryOtherEntry) {
-    sonvela::test::makeDirs(home.configHome() + "/Sonvela");
-    plist::Dictionary table{
-        {"hdpn", plist::Value(0.2)},
-        {"custom", plist::Value(plist::Array{plist::Value("kept"), plist::Value(plist::Date{42})})},
-        {"blob", plist::Value(plist::Data{{0, 1, 2}})}};
-    ASSERT_TRUE(plist::writeXmlAtomically(home.configPlist(), table));
-
-    struct {
-        const char* type;
-        float volume;
-    } cases[] = {{"hdpn", 0.5f}, {"hdmi", 0.35f}, {"line", 0.0f}};
-    for (const auto& c : cases) {
-        ASSERT_TRUE(VolumeTable::storeVolume(home.configPlist(), c.type, c.volume));
-        table[c.type] = plist::Value(c.volume);
-        EXPECT_EQ(plist::readDictionary(home.configPlist()), table);
-        EXPECT_EQ(VolumeTable::storedVolume(home.configPlist(), c.type), c.volume);
-    }
-}
-
-TEST_F(ConfigPaths, AVolumeThatCannotBeWrittenLeavesTheTableWhole) {
-    sonvela::test::makeDirs(home.configHome() + "/Sonvela");
-    ASSERT_TRUE(plist::writeXmlAtomically(home.configPlist(),
-                                          plist::Dictionary{{"hdpn", plist::Value(0.2)}}));
-    std::string before = sonvela::test::readAll(home.configPlist());
-
-    EXPECT_FALSE(VolumeTable::storeVolume(home.configPlist(), std::string(4, '\0'), 0.5f));
-    EXPECT_FALSE(VolumeTable::storeVolume(home.configPlist(), "\x01\x02zz", 0.5f));
-    EXPECT_EQ(sonvela::test::readAll(home.configPlist()), before);
-    EXPECT_EQ(sonvela::test::listDir(home.configHome() + "/Sonvela").size(), 1u);
-
-    // No table yet: nothing is written, and nothing is created either.
-    fs::remove(home.configPlist());
-    EXPECT_FALSE(VolumeTable::storeVolume(home.configPlist(), "hdpn", 0.5f));
-    EXPECT_FALSE(fs::exists(home.configPlist()));
-}
-
-TEST_F(ConfigPaths, BundleConfigIsReadAndChangedInPlace) {
-    std::string config = app + "/Resources/Config.plist";
-    EXPECT_EQ(TQZAppTool::getConfig("a"), std::nullopt);
-    TQZAppTool::setConfig("a", plist::Value(1));
-    EXPECT_FALSE(fs::exists(config));
-
-    ASSERT_TRUE(plist::writeXmlAtomically(
-        config, plist::Dictionary{{"a", plist::Value(1)}, {"b", plist::Value("x")}}));
-    EXPECT_EQ(TQZAppTool::getConfig("b"), plist::Value("x"));
-    EXPECT_EQ(TQZAppTool::getPlistValue("hdmi", "DefaultConfig"), plist::Value(0.75));
-    TQZAppTool::setConfig("a", std::nullopt);
-    TQZAppTool::setConfig("c", plist::Value(true));
-    EXPECT_EQ(plist::readDictionary(config),
-              (plist::Dictionary{{"b", plist::Value("x")}, {"c", plist::Value(true)}}));
+TEST_F(ConfigPaths, FolderPathsEndInOneSlash) {
+    EXPECT_EQ(TQZAppTool::getResPath(), bundle.path() + "/Resources/");
+    EXPECT_EQ(TQZAppTool::getAppPath(), bundle.path() + "/");
+    // A program outside a bundle stands for its own folder.
+    Bundle::overrideMainForTesting(std::nullopt);
+    EXPECT_EQ(TQZAppTool::getAppPath(),
+              fs::canonical("/proc/self/exe").parent_path().string() + "/");
 }
 
 } // namespace

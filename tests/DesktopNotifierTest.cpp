@@ -10,199 +10,88 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
+#include <algorithm>
 #include <filesystem>
 #include <random>
-#include <sstream>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <thread>
 #include <unistd.h>
 
-using namespace platform::audio;
 using namespace platform::notify;
 using namespace sonvela::test;
 
 namespace {
 
-std::vector<std::string> linesOf(const std::string& text) {
-    std::vector<std::string> lines;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);) {
-        lines.push_back(line);
-    }
-    return lines;
+std::size_t linesIn(const std::string& text) {
+    return std::size_t(std::count(text.begin(), text.end(), '\n'));
 }
 
-// The helper's presenter on a simulated output whose mute always fails, with a private session
-// bus and a stand-in notification service when a test starts them.
-class Notifications : public testing::Test {
-protected:
-    Notifications() {
-        audio.output("hdpn", 0.5f);
-        audio.backend->fail(SimulatedBackend::Call::SetMuted);
-    }
-
-    std::vector<std::string> environment() const {
-        return {"HOME=" + home.path(), "XDG_RUNTIME_DIR=" + home.path() + "/run",
-                "DBUS_SESSION_BUS_ADDRESS=unix:path=" + home.sessionBus(), "PATH=/usr/bin:/bin"};
-    }
-
-    void startService(const char* mode) {
-        bus = startSessionBus(home.sessionBus(), environment(), home.path() + "/bus.log");
-        service = std::make_unique<ChildProcess>(
-            std::vector<std::string>{SONVELA_PYTHON3,
-                                     SONVELA_SOURCE_DIR "/tests/support/notification_service.py",
-                                     record(), mode},
-            environment(), home.path() + "/service.log");
-        ASSERT_TRUE(eventually([&] { return std::filesystem::exists(record()); }))
-            << readAll(home.path() + "/service.log");
-    }
-
-    std::string record() const { return home.path() + "/notifications"; }
-    std::vector<std::string> notifications() const { return linesOf(readAll(record())); }
-
-    // A restore's failed mute with the presenter the helper installs; what it logged.
-    std::string failMute(DesktopNotifier& notifier) {
-        platform::alert::setPresenter(
-            [&notifier](const std::string& message) { notifier.post(message); });
-        testing::internal::CaptureStderr();
-        SoundController::getInstance()->setHardwareVolume(0.0f);
-        notifier.waitUntilIdle();
-        return testing::internal::GetCapturedStderr();
-    }
-
-    TempHome home;
-    DesktopNotifier helperNotifier{"Sonvela Helper"};
-    SimulatedAudio audio;
-    std::unique_ptr<ChildProcess> bus;
-    std::unique_ptr<ChildProcess> service;
-};
-
-TEST_F(Notifications, AFailedMuteIsShownOnceAMinuteAndLoggedEveryTime) {
-    startService("answer");
-    for (int failure = 0; failure < 2; ++failure) {
-        std::string logged = failMute(helperNotifier);
-        EXPECT_EQ(linesOf(logged).size(), 1u) << logged;
-        EXPECT_NE(logged.find("] Unable to mute device."), std::string::npos) << logged;
-        EXPECT_EQ(notifications(),
-                  std::vector<std::string>{"Sonvela Helper\tUnable to mute device.\t"});
-    }
-    // Once the interval has passed, the next one is shown again.
-    DesktopNotifier everyTime("Sonvela Helper", std::chrono::seconds(0));
-    failMute(everyTime);
-    failMute(everyTime);
-    EXPECT_EQ(notifications().size(), 3u);
-}
-
-TEST_F(Notifications, AServiceThatNeverAnswersHoldsUpNoRestore) {
-    unsetenv("DBUS_SESSION_BUS_ADDRESS"); // the session's default socket, $XDG_RUNTIME_DIR/bus
-    startService("silent");
+// A failed mute in a restore, with the presenter the helper installs; what it logged.
+std::string failMute(DesktopNotifier& notifier, bool waitForTheBus = true) {
     platform::alert::setPresenter(
-        [this](const std::string& message) { helperNotifier.post(message); });
+        [&notifier](const std::string& message) { notifier.post(message); });
     testing::internal::CaptureStderr();
     SoundController::getInstance()->setHardwareVolume(0.0f);
-    SoundController::getInstance()->setHardwareVolume(0.0f);
-    EXPECT_TRUE(eventually([&] { return notifications().size() == 1; }));
-    // Both returned before the call could time out, which would have been logged.
-    std::string logged = testing::internal::GetCapturedStderr();
-    EXPECT_EQ(linesOf(logged).size(), 2u) << logged;
+    if (waitForTheBus) {
+        notifier.waitUntilIdle();
+    }
+    return testing::internal::GetCapturedStderr();
 }
 
-TEST_F(Notifications, WithoutASessionBusTheLogLineIsAll) {
-    struct {
-        const char* name;
-        bool busAddress;
-        bool runtimeFolder;
-        std::size_t linesLogged;
-    } cases[] = {
-        {"no address, no socket in the runtime folder", false, true, 1},
-        {"no address, no runtime folder", false, false, 1},
-        // The alert, then why it was not shown.
-        {"an address where nothing listens", true, true, 2},
-    };
-    for (const auto& c : cases) {
-        std::string address = "unix:path=" + home.sessionBus();
-        std::string runtime = home.path() + "/run";
-        if (c.busAddress) {
-            setenv("DBUS_SESSION_BUS_ADDRESS", address.c_str(), 1);
-        } else {
-            unsetenv("DBUS_SESSION_BUS_ADDRESS");
-        }
-        if (c.runtimeFolder) {
-            setenv("XDG_RUNTIME_DIR", runtime.c_str(), 1);
-        } else {
-            unsetenv("XDG_RUNTIME_DIR");
-        }
+TEST(DesktopNotifier, AFailedMuteIsLoggedEveryTimeAndShownAtMostOnceAMinuteWithoutWaiting) {
+    TempHome home;
+    SimulatedAudio audio;
+    audio.output("hdpn", 0.5f);
+    audio.backend->fail(platform::audio::SimulatedBackend::Call::SetMuted);
+    // Without a bus the log line is all. An address where nothing listens gives the alert and
+    // why it was not shown; no address and no socket in the runtime folder, or no runtime folder
+    // either, the alert alone.
+    for (std::size_t lines : {2, 1, 1}) {
         DesktopNotifier notifier("Sonvela Helper");
         std::string logged = failMute(notifier);
-        EXPECT_EQ(linesOf(logged).size(), c.linesLogged) << c.name << ":\n" << logged;
-        EXPECT_NE(logged.find("] Unable to mute device."), std::string::npos) << c.name;
-    }
-}
-
-// A bus of the test's own for one connection: it takes the authentication, answers it as
-// given, sends the bytes given once the client has begun, and hangs up.
-class ScriptedBus {
-public:
-    ScriptedBus(const std::string& path, std::string authAnswer, std::string messages)
-        : listener_(socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
-        sockaddr_un address{};
-        address.sun_family = AF_UNIX;
-        path.copy(address.sun_path, sizeof address.sun_path - 1);
-        unlink(path.c_str());
-        if (bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-            listen(listener_, 1) != 0) {
-            throw std::runtime_error("cannot listen on " + path);
-        }
-        thread_ = std::thread([this, authAnswer, messages] { serve(authAnswer, messages); });
-    }
-    ~ScriptedBus() {
-        thread_.join();
-        close(listener_);
-    }
-    ScriptedBus(const ScriptedBus&) = delete;
-    ScriptedBus& operator=(const ScriptedBus&) = delete;
-
-private:
-    void serve(const std::string& authAnswer, const std::string& messages) {
-        int fd = accept(listener_, nullptr, nullptr);
-        if (readUntil(fd, "\r\n") && write(fd, authAnswer.data(), authAnswer.size()) > 0 &&
-            readUntil(fd, "BEGIN\r\n")) {
-            (void)!write(fd, messages.data(), messages.size());
-        }
-        // Hung up only once the client has: closing with its calls unread would reset the
-        // connection before it read ours.
-        shutdown(fd, SHUT_WR);
-        readUntil(fd, std::string(1, '\xff'));
-        close(fd);
-    }
-    bool readUntil(int fd, const std::string& end) {
-        for (char c; read(fd, &c, 1) == 1;) {
-            seen_.push_back(c);
-            if (seen_.ends_with(end)) {
-                return true;
-            }
-        }
-        return false;
+        EXPECT_EQ(linesIn(logged), lines) << logged;
+        EXPECT_NE(logged.find("] Unable to mute device."), std::string::npos) << logged;
+        unsetenv(lines == 2 ? "DBUS_SESSION_BUS_ADDRESS" : "XDG_RUNTIME_DIR");
     }
 
-    int listener_;
-    std::string seen_;
-    std::thread thread_;
-};
-
-std::string le32(std::uint32_t value) {
-    return {char(value), char(value >> 8), char(value >> 16), char(value >> 24)};
+    // A private bus at the session's default socket, with the stand-in service on it.
+    setenv("XDG_RUNTIME_DIR", (home.path() + "/run").c_str(), 1);
+    const std::string record = home.path() + "/notifications";
+    const std::vector<std::string> environment = {
+        "HOME=" + home.path(), "DBUS_SESSION_BUS_ADDRESS=unix:path=" + home.sessionBus(),
+        "PATH=/usr/bin:/bin"};
+    auto bus = startSessionBus(home.sessionBus(), environment, home.path() + "/bus.log");
+    ChildProcess service(
+        {SONVELA_PYTHON3, SONVELA_SOURCE_DIR "/tests/support/notification_service.py", record},
+        environment, home.path() + "/service.log");
+    ASSERT_TRUE(eventually([&] { return std::filesystem::exists(record); }))
+        << readAll(home.path() + "/service.log");
+    const std::string shown = "Sonvela Helper\tUnable to mute device.\t\n";
+    DesktopNotifier helper("Sonvela Helper");
+    for (int failure = 0; failure < 2; ++failure) {
+        std::string logged = failMute(helper);
+        EXPECT_EQ(linesIn(logged), 1u) << logged;
+        EXPECT_EQ(readAll(record), shown);
+    }
+    // Once the interval has passed the next one is shown. The service leaves it unanswered: the
+    // restores go on at once, and no other notification is sent while it is on its way.
+    DesktopNotifier everyTime("Sonvela Helper", std::chrono::seconds(0));
+    std::string logged = failMute(everyTime, false) + failMute(everyTime, false);
+    EXPECT_EQ(linesIn(logged), 2u) << logged;
+    EXPECT_TRUE(eventually([&] { return readAll(record) == shown + shown; })) << readAll(record);
 }
 
 // A body-less message from the bus of the type given that answers the serial, with an error
 // name when one is given.
 std::string fromBus(char type, std::uint32_t replySerial, const std::string& errorName = "") {
+    auto le32 = [](std::uint32_t v) {
+        return std::string{char(v), char(v >> 8), char(v >> 16), char(v >> 24)};
+    };
     std::string fields = std::string{5, 1, 'u', 0} + le32(replySerial);
     if (!errorName.empty()) {
-        fields +=
-            std::string{4, 1, 's', 0} + le32(std::uint32_t(errorName.size())) + errorName + '\0';
+        fields += std::string{4, 1, 's', 0} + le32(std::uint32_t(errorName.size())) + errorName;
+        fields += '\0';
     }
     std::string message = std::string{'l', type, 0, 1} + le32(0) + le32(9) +
                           le32(std::uint32_t(fields.size())) + fields;
@@ -210,74 +99,72 @@ std::string fromBus(char type, std::uint32_t replySerial, const std::string& err
     return message;
 }
 
-// What a call over the scripted bus came to: "" when answered, else the error.
-std::string callOver(const std::string& socket, const std::string& authAnswer,
-                     const std::string& messages) {
-    ScriptedBus bus(socket, authAnswer, messages);
+// What one call over a bus of the test's own came to, "" when it was answered: the bus sends
+// the bytes given at once, then ends its side and waits for the caller to hang up.
+std::string callOver(const std::string& path, const std::string& bytes) {
+    int listener = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_un address{AF_UNIX, {}};
+    path.copy(address.sun_path, sizeof address.sun_path - 1);
+    unlink(path.c_str());
+    if (bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+        listen(listener, 1) != 0) {
+        return "cannot listen on " + path;
+    }
+    std::jthread bus([&] {
+        int fd = accept(listener, nullptr, nullptr);
+        close(listener);
+        (void)!write(fd, bytes.data(), bytes.size());
+        shutdown(fd, SHUT_WR);
+        for (char c; read(fd, &c, 1) == 1;) {
+        }
+        close(fd);
+    });
     SessionBusConnection connection(std::chrono::steady_clock::now() + std::chrono::seconds(30));
-    bool answered = connection.open("unix:path=" + socket) &&
+    bool answered = connection.open("unix:path=" + path) &&
                     connection.call(BusMessage("org.example", "/", "org.example.I", "M"));
     return answered ? "" : connection.error();
 }
 
 TEST(SessionBusConnection, TakesOnlyWhatItCanReadFromTheBus) {
     TempHome home;
-    const std::string ok = "OK 0123456789abcdef0123456789abcdef\r\n";
-    const std::string hello = fromBus(2, 1);
+    const std::string ok = "OK 0123456789abcdef0123456789abcdef\r\n" + fromBus(2, 1);
+    const std::string unreadable = "the session bus sent a message we cannot read";
     std::string overlong = fromBus(3, 2, "org.example.Failed");
     overlong[28] = 'X'; // the error name's length, now far past the header fields
-    struct {
-        const char* name;
-        std::string authAnswer;
-        std::string messages;
-        std::string error;
-    } cases[] = {
-        {"answer after a signal", ok, fromBus(4, 0) + hello + fromBus(2, 2), ""},
-        {"error", ok, hello + fromBus(3, 2, "org.example.Failed"),
-         "org.example.I.M failed: org.example.Failed"},
-        {"refused", "REJECTED EXTERNAL\r\n", "", "the session bus refused us: REJECTED EXTERNAL"},
-        {"cut short", ok, hello + fromBus(2, 2).substr(0, 20),
-         "the session bus closed the connection"},
-        {"no byte order", ok, "x" + fromBus(2, 2).substr(1),
-         "the session bus sent a message we cannot read"},
-        {"huge header", ok, fromBus(2, 2).substr(0, 12) + le32(0xffffffff),
-         "the session bus sent a message we cannot read"},
-        {"string past its field", ok, overlong, "the session bus sent a message we cannot read"},
+    const std::pair<std::string, std::string> cases[] = {
+        {ok + fromBus(4, 0) + fromBus(2, 2), ""},
+        {ok + fromBus(3, 2, "org.example.Failed"), "org.example.I.M failed: org.example.Failed"},
+        {"REJECTED EXTERNAL\r\n", "the session bus refused us: REJECTED EXTERNAL"},
+        {ok + fromBus(2, 2).substr(0, 20), "the session bus closed the connection"},
+        {ok + "x" + fromBus(2, 2).substr(1), unreadable},
+        {ok + fromBus(2, 2).substr(0, 12) + "\xff\xff\xff\xff", unreadable},
+        {ok + overlong, unreadable},
     };
     const std::string socket = home.path() + "/run/scripted-bus";
-    for (const auto& c : cases) {
-        EXPECT_EQ(callOver(socket, c.authAnswer, c.messages), c.error) << c.name;
+    for (const auto& [bytes, error] : cases) {
+        EXPECT_EQ(callOver(socket, bytes), error);
     }
     // Whatever bytes come, it ends without a hang or a crash.
     std::mt19937 random(10);
     for (int i = 0; i < 300; ++i) {
-        std::string messages = hello + fromBus(3, 2, "org.example.Failed");
+        std::string bytes = ok + fromBus(3, 2, "org.example.Failed");
         for (int flips = 0; flips < 3; ++flips) {
-            messages[random() % messages.size()] = char(random());
+            bytes[random() % bytes.size()] = char(random());
         }
-        callOver(socket, ok, messages);
+        callOver(socket, bytes);
     }
 }
 
 TEST(SessionBusAddress, FindsTheFirstUnixSocket) {
-    struct {
-        const char* address;
-        std::optional<std::string> socket;
-        bool abstract;
-    } cases[] = {
-        {"unix:path=/run/user/1000/bus", "/run/user/1000/bus", false},
+    const std::tuple<const char*, const char*, bool> cases[] = {
         {"tcp:host=localhost,port=1;unix:guid=1,abstract=/tmp/a%2cb%3b", "/tmp/a,b;", true},
         {"unix:path=/tmp/bad%zz;unix:path=/tmp/good", "/tmp/good", false},
-        {"unix:tmpdir=/tmp", std::nullopt, false},
-        {"", std::nullopt, false},
+        {"unix:tmpdir=/tmp", "", false},
     };
-    for (const auto& c : cases) {
-        auto found = unixSocketIn(c.address);
-        ASSERT_EQ(found.has_value(), c.socket.has_value()) << c.address;
-        if (found) {
-            EXPECT_EQ(found->name, *c.socket) << c.address;
-            EXPECT_EQ(found->abstract, c.abstract) << c.address;
-        }
+    for (const auto& [address, socket, abstract] : cases) {
+        std::optional<UnixSocket> found = unixSocketIn(address);
+        EXPECT_EQ(found ? found->name : "", socket) << address;
+        EXPECT_EQ(found && found->abstract, abstract) << address;
     }
 }
 
