@@ -10,6 +10,7 @@
 #include <atomic>
 #include <csignal>
 #include <map>
+#include <mutex>
 #include <sstream>
 #include <thread>
 
@@ -244,8 +245,63 @@ TEST_F(HelperEndToEnd, AWriteToAServerThatHangsGivesUpWhenAsked) {
     std::this_thread::sleep_for(200ms);
     EXPECT_FALSE(returned) << "the write waits for the server";
     backend->giveUpWaiting();
+    // Well before libpulse would give up by itself, after 30 s.
+    EXPECT_TRUE(eventually([&] { return returned.load(); }));
     writer.join();
     server->freeze(false);
+}
+
+// A listener that switches the default output in the middle of its work, as a user can.
+struct Switching {
+    PulseClient* client;
+    std::string to;
+    std::mutex mutex;
+    std::vector<platform::audio::AudioDeviceID> seen;
+};
+
+platform::audio::OSStatus switchMidway(platform::audio::AudioObjectID, std::uint32_t,
+                                       const platform::audio::AudioObjectPropertyAddress*,
+                                       void* data) {
+    auto& s = *static_cast<Switching*>(data);
+    auto defaultOutput = [] {
+        platform::audio::AudioDeviceID device = 0;
+        platform::audio::currentBackend()->defaultOutput(device);
+        return device;
+    };
+    std::lock_guard lock(s.mutex);
+    if (!s.seen.empty()) {
+        return 0;
+    }
+    s.seen.push_back(defaultOutput());
+    s.client->setDefaultSink(s.to);
+    // Writes run the loop, so the mirror hears of the switch meanwhile.
+    for (int i = 0; i < 20; ++i) {
+        platform::audio::currentBackend()->setMuted(s.seen.front(), i % 2 == 0);
+    }
+    s.seen.push_back(defaultOutput());
+    return 0;
+}
+
+TEST_F(HelperEndToEnd, AListenerActsOnTheOutputItBeganWith) {
+    ASSERT_NO_FATAL_FAILURE(start({kSpeakers, kHeadphones, kTv}, {}));
+    setenv("PULSE_SERVER", server->address().c_str(), 1);
+    platform::audio::useBackend(platform::audio::makeBackend<platform::audio::PulseBackend>());
+    auto other = PulseClient::tryConnect(server->address());
+    Switching switching{other.get(), kTv.name, {}, {}};
+    const platform::audio::AudioObjectPropertyAddress every{
+        platform::audio::kAudioObjectPropertySelectorWildcard,
+        platform::audio::kAudioObjectPropertyScopeWildcard,
+        platform::audio::kAudioObjectPropertyElementWildcard};
+    platform::audio::addPropertyListener(platform::audio::kAudioObjectSystemObject, &every,
+                                         switchMidway, &switching);
+    ASSERT_TRUE(client->setDefaultSink(kHeadphones.name));
+    ASSERT_TRUE(eventually([&] {
+        std::lock_guard lock(switching.mutex);
+        return switching.seen.size() == 2;
+    }));
+    std::lock_guard lock(switching.mutex);
+    EXPECT_EQ(switching.seen[1], switching.seen[0]);
+    platform::audio::useBackend(nullptr);
 }
 
 } // namespace
