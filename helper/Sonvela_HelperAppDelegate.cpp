@@ -1,5 +1,6 @@
 #include "helper/Sonvela_HelperAppDelegate.h"
 
+#include "platform/alert/Alert.h"
 #include "platform/log/Log.h"
 #include "shared/AppUtil.h"
 #include "shared/CeilingTable.h"
@@ -13,7 +14,12 @@ bool Sonvela_HelperAppDelegate::isIgnored(const std::optional<std::string>& outp
     return outputType && *outputType == VolumeTable::kIgnoredOutputType;
 }
 
+Sonvela_HelperAppDelegate::~Sonvela_HelperAppDelegate() {
+    platform::alert::setPresenter(nullptr);
+}
+
 void Sonvela_HelperAppDelegate::applicationDidFinishLaunching() {
+    platform::alert::setPresenter([this](const std::string& message) { notifier_.post(message); });
     registerListenerForAudioDevice();
     // At login the helper may start before the sound server. There is nothing to mute then, and
     // the audio layer has said so in the log; the restore runs when the server comes.

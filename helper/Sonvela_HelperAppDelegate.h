@@ -2,6 +2,7 @@
 
 #include "helper/CeilingGuard.h"
 #include "platform/audio/AudioObject.h"
+#include "platform/notify/DesktopNotifier.h"
 
 #include <map>
 #include <mutex>
@@ -14,6 +15,8 @@
 // most its kind's ceiling; and keep it there when another program turns it up.
 class Sonvela_HelperAppDelegate {
 public:
+    ~Sonvela_HelperAppDelegate();
+
     static bool isIgnored(const std::optional<std::string>& outputType);
 
     void applicationDidFinishLaunching();
@@ -33,6 +36,8 @@ private:
     // Logs why a file that is there cannot be read, once for each version of it.
     void reportUnreadableTable(const std::string& path);
 
+    // A helper's alert has no window to show in: it becomes a desktop notification.
+    platform::notify::DesktopNotifier notifier_{"Sonvela Helper"};
     std::shared_timed_mutex restoring_;
     std::mutex reportMutex_;
     std::map<std::string, std::string> reported_;

@@ -1,6 +1,4 @@
 #include "helper/Sonvela_HelperAppDelegate.h"
-#include "platform/alert/Alert.h"
-#include "platform/notify/DesktopNotifier.h"
 #include "platform/process/InstanceLock.h"
 
 #include <csignal>
@@ -21,8 +19,6 @@ int main() {
     sigaddset(&stopSignals, SIGINT);
     pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
 
-    static platform::notify::DesktopNotifier notifier("Sonvela Helper");
-    platform::alert::setPresenter([](const std::string& message) { notifier.post(message); });
     static Sonvela_HelperAppDelegate delegate;
     delegate.applicationDidFinishLaunching();
 
