@@ -37,6 +37,7 @@ std::string failMute(DesktopNotifier& notifier, bool waitForTheBus = true) {
     if (waitForTheBus) {
         notifier.waitUntilIdle();
     }
+    platform::alert::setPresenter(nullptr);
     return testing::internal::GetCapturedStderr();
 }
 
