@@ -77,7 +77,7 @@ TEST(FileManager, KilledWritersLeaveNothingThatReadersOrTheNextWriteWouldSee) {
     const std::string bytes(256 << 10, 'x');
     makeDirs(folder);
     ASSERT_TRUE(writeFileAtomically(path, bytes));
-    chmod(path.c_str(), 0600);
+    chmod(path.c_str(), 0640);
     // One writer lives through it all: no clean-up may take its temporary file.
     std::atomic<bool> stop = false;
     bool steadyWrote = true;
@@ -106,7 +106,7 @@ TEST(FileManager, KilledWritersLeaveNothingThatReadersOrTheNextWriteWouldSee) {
     ASSERT_TRUE(writeFileAtomically(path, "last"));
     EXPECT_EQ(listDir(folder), std::vector<std::string>{"file"});
     struct stat st {};
-    EXPECT_EQ(stat(path.c_str(), &st) == 0 ? st.st_mode & 0777 : 0u, 0600u);
+    EXPECT_EQ(stat(path.c_str(), &st) == 0 ? st.st_mode & 0777 : 0u, 0640u);
 }
 
 } // namespace

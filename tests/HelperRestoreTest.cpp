@@ -135,6 +135,8 @@ INSTANTIATE_TEST_SUITE_P(
                 0.2f, true, "ceiling for hdpn: 0.000500"),
         ceiling("CeilingOutsideZeroToOneIsNone", tableWith("<key>hdpn</key><real>1.5</real>"),
                 0.75f, false, "volume: 0.750000\n"),
+        ceiling("NegativeCeilingIsNone", tableWith("<key>hdpn</key><real>-0.5</real>"), 0.75f,
+                false, "volume: 0.750000\n"),
         ceiling("UnreadableCeilingsAreNone", "garbage", 0.75f, false,
                 "ceilings.plist: not a property list"),
         Case{"CeilingLowersTheIgnoredTypesOwnVolume", "ispk", 0.8f, false, tableWith(""), 0.5f,
