@@ -87,10 +87,8 @@ struct SwitchCase {
     const char* name;
     Table table;
     SinkSpec target;
-    double volumeBefore;
-    bool mutedBefore;
-    double volumeAfter;
-    bool mutedAfter;
+    double volumeBefore, volumeAfter;
+    bool mutedBefore, mutedAfter;
     const char* logged;
 };
 
@@ -101,34 +99,15 @@ void PrintTo(const SwitchCase& c, std::ostream* os) {
 class Switch : public HelperEndToEnd, public testing::WithParamInterface<SwitchCase> {};
 
 // Each target starts at a volume and mute another program set. Volumes that the servers hold
-// exactly (n / 65536), so the logged fraction is predictable.
+// exactly (n / 65536), so the logged fraction is predictable. Mixers go up to 153 %: boosted
+// speakers keep their boost, although they read as 100 %.
+// clang-format off
 const SwitchCase kSwitchCases[] = {
-    {"StoredVolumeClearsAMute",
-     {{"hdpn", 0.75}},
-     kHeadphones,
-     0.25,
-     true,
-     0.75,
-     false,
-     "hdpn 0.750000"},
-    {"NoEntryMutesAndKeepsItsVolume",
-     {{"hdmi", 0.5}},
-     kHeadphones,
-     0.25,
-     false,
-     0.25,
-     true,
-     "hdpn 0.000000"},
-    // Mixers go up to 153 %: boosted speakers keep their boost, although they read as 100 %.
-    {"IgnoredTypeKeepsItsBoost",
-     {{"ispk", 0.5}},
-     kSpeakers,
-     1.5,
-     true,
-     1.5,
-     false,
-     "ispk 1.000000"},
+    {"StoredVolumeClearsAMute", {{"hdpn", 0.75}}, kHeadphones, 0.25, 0.75, true, false, "hdpn 0.750000"},
+    {"NoEntryMutesAndKeepsItsVolume", {{"hdmi", 0.5}}, kHeadphones, 0.25, 0.25, false, true, "hdpn 0.000000"},
+    {"IgnoredTypeKeepsItsBoost", {{"ispk", 0.5}}, kSpeakers, 1.5, 1.5, true, false, "ispk 1.000000"},
 };
+// clang-format on
 
 TEST_P(Switch, GivesTheOutputItsVolume) {
     const SwitchCase& c = GetParam();

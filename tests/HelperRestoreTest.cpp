@@ -89,59 +89,47 @@ TEST_P(RestoreCases, SetsTheStoredVolume) {
 }
 
 const std::string kStored = "<key>ispk</key><real>0.9</real><key>hdpn</key>";
+const std::string kPhones75 = tableWith("<key>hdpn</key><real>0.75</real>");
 
 // The headphones, at 0.2 and not muted, with the given entry stored for them.
-Case stored(const char* name, const std::string& entry, float volumeAfter, const char* logged) {
-    return {name, "hdpn", 0.2f, false, tableWith(kStored + entry), volumeAfter, false, logged};
+Case stored(const char* name, const std::string& entry, float after, bool muted, const char* log) {
+    return {name, "hdpn", 0.2f, false, tableWith(kStored + entry), after, muted, log};
 }
 
-// The headphones at 0.2 with 0.75 stored for them, under the ceilings given.
-Case ceiling(const char* name, const std::string& ceilings, float volumeAfter, bool mutedAfter,
-             const char* logged) {
-    return {name,        "hdpn",     0.2f,   false,   tableWith("<key>hdpn</key><real>0.75</real>"),
-            volumeAfter, mutedAfter, logged, ceilings};
+// The headphones at 0.2 with 0.75 stored for them, under the given ceiling.
+Case ceiling(const char* name, const std::string& body, float after, bool muted, const char* log) {
+    return {name,  "hdpn",    0.2f,
+            false, kPhones75, after,
+            muted, log,       body.empty() ? "garbage" : tableWith("<key>hdpn</key>" + body)};
 }
 
-// A table that gives the headphones no volume: they stay muted at their own.
-Case noVolume(const char* name, const std::string& table) {
-    return {name, "hdpn", 0.2f, false, table, 0.2f, true, "volume: 0.000000"};
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Table, RestoreCases,
-    testing::Values(
-        Case{"IgnoredNearSilenceStaysMuted", "ispk", 0.0005f, false, tableWith(""), 0.0005f, true,
-             "volume: 0.000500"},
-        stored("StoredVolume", "<real>0.75</real>", 0.75f, "output type: hdpn, volume: 0.750000\n"),
-        stored("HugeIsClamped", "<real>1e30</real>", 1.0f,
-               "hdpn, volume: 1000000015047466219876688855040.000000"),
-        stored("WholeNumber", "<integer>1</integer>", 1.0f, "volume: 1.000000"),
-        stored("NumericText", "<string>0.6</string>", 0.6f, "volume: 0.600000"),
-        Case{"NegativeStaysMuted", "hdpn", 0.2f, false, tableWith(kStored + "<real>-0.3</real>"),
-             0.2f, true, "volume: -0.300000"},
-        noVolume("NaNIsNoEntry", tableWith(kStored + "<real>nan</real>")),
-        noVolume("TextIsNoEntry", tableWith(kStored + "<string>loud</string>")),
-        noVolume("ArrayIsNoEntry", tableWith(kStored + "<array/>")), noVolume("EmptyFile", ""),
-        noVolume("Truncated", tableWith(kStored + "<real>0.5</real>").substr(0, 90)),
-        noVolume("Garbage", "bplist00\xff\xfe\x01garbage"),
-        noVolume("RootNotADictionary", plistWith("<array><real>1</real></array>")),
-        ceiling("CeilingLowersTheStoredVolume", tableWith("<key>hdpn</key><real>0.6</real>"), 0.6f,
-                false, "volume: 0.750000\n" /* as stored */),
-        ceiling("CeilingIsLogged", tableWith("<key>hdpn</key><real>0.6</real>"), 0.6f, false,
-                "ceiling for hdpn: 0.600000\n"),
-        ceiling("CeilingAboveTheVolumeChangesNothing", tableWith("<key>hdpn</key><real>0.9</real>"),
-                0.75f, false, "volume: 0.750000\n"),
-        ceiling("CeilingBelowTheThresholdMutes", tableWith("<key>hdpn</key><real>0.0005</real>"),
-                0.2f, true, "ceiling for hdpn: 0.000500"),
-        ceiling("CeilingOutsideZeroToOneIsNone", tableWith("<key>hdpn</key><real>1.5</real>"),
-                0.75f, false, "volume: 0.750000\n"),
-        ceiling("NegativeCeilingIsNone", tableWith("<key>hdpn</key><real>-0.5</real>"), 0.75f,
-                false, "volume: 0.750000\n"),
-        ceiling("UnreadableCeilingsAreNone", "garbage", 0.75f, false,
-                "ceilings.plist: not a property list"),
-        Case{"CeilingLowersTheIgnoredTypesOwnVolume", "ispk", 0.8f, false, tableWith(""), 0.5f,
-             false, "ceiling for ispk: 0.500000", tableWith("<key>ispk</key><real>0.5</real>")}),
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(Table, RestoreCases, testing::Values(
+    Case{"IgnoredNearSilenceStaysMuted", "ispk", 0.0005f, false, tableWith(""), 0.0005f, true,
+         "volume: 0.000500"},
+    stored("StoredVolume", "<real>0.75</real>", 0.75f, false, "output type: hdpn, volume: 0.750000\n"),
+    stored("HugeIsClamped", "<real>1e30</real>", 1.0f, false, "volume: 1000000015047466219876688855040"),
+    stored("WholeNumber", "<integer>1</integer>", 1.0f, false, "volume: 1.000000"),
+    stored("NumericText", "<string>0.6</string>", 0.6f, false, "volume: 0.600000"),
+    stored("NegativeStaysMuted", "<real>-0.3</real>", 0.2f, true, "volume: -0.300000"),
+    stored("NaNIsNoEntry", "<real>nan</real>", 0.2f, true, "volume: 0.000000"),
+    stored("TextIsNoEntry", "<string>loud</string>", 0.2f, true, "volume: 0.000000"),
+    stored("ArrayIsNoEntry", "<array/>", 0.2f, true, "volume: 0.000000"),
+    Case{"EmptyFile", "hdpn", 0.2f, false, "", 0.2f, true, "volume: 0.000000"},
+    Case{"Truncated", "hdpn", 0.2f, false, kPhones75.substr(0, 90), 0.2f, true, "volume: 0.000000"},
+    Case{"Garbage", "hdpn", 0.2f, false, "bplist00\xff\xfe\x01garbage", 0.2f, true, "volume: 0.000000"},
+    Case{"RootNotADictionary", "hdpn", 0.2f, false, plistWith("<array><real>1</real></array>"), 0.2f,
+         true, "volume: 0.000000"},
+    ceiling("CeilingLowersTheStoredVolume", "<real>0.6</real>", 0.6f, false, "ceiling for hdpn: 0.600000\n"),
+    ceiling("CeilingAboveTheVolumeChangesNothing", "<real>0.9</real>", 0.75f, false, "volume: 0.750000\n"),
+    ceiling("CeilingBelowTheThresholdMutes", "<real>0.0005</real>", 0.2f, true, "ceiling for hdpn: 0.000500"),
+    ceiling("CeilingOutsideZeroToOneIsNone", "<real>1.5</real>", 0.75f, false, "volume: 0.750000\n"),
+    ceiling("NegativeCeilingIsNone", "<real>-0.5</real>", 0.75f, false, "volume: 0.750000\n"),
+    ceiling("UnreadableCeilingsAreNone", "", 0.75f, false, "ceilings.plist: not a property list"),
+    Case{"CeilingLowersTheIgnoredTypesOwnVolume", "ispk", 0.8f, false, tableWith(""), 0.5f, false,
+         "ceiling for ispk: 0.500000", tableWith("<key>ispk</key><real>0.5</real>")}),
     [](const auto& info) { return std::string(info.param.name); });
+// clang-format on
 
 TEST_F(Restore, UnusableTablePathsAreLeftAloneAndKeepTheOutputMuted) {
     const std::pair<std::string, std::string> unreadable[] = {

@@ -58,41 +58,31 @@ TEST_P(OutputType, FollowsBusPortAndFormFactor) {
     EXPECT_EQ(codeText(pulse::outputTypeOf(sink)), c.expected);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Sinks, OutputType,
-    testing::Values(
-        SinkCase{"BluetoothBus", -1, "bluetooth", "headphone", false, "blth"},
-        SinkCase{"BluetoothPort", PA_DEVICE_PORT_TYPE_BLUETOOTH, nullptr, nullptr, false, "blth"},
-        SinkCase{"UsbBus", PA_DEVICE_PORT_TYPE_HEADPHONES, "usb", nullptr, false, "usbo"},
-        SinkCase{"UsbPort", PA_DEVICE_PORT_TYPE_USB, "pci", nullptr, false, "usbo"},
-        SinkCase{"SpeakerPort", PA_DEVICE_PORT_TYPE_SPEAKER, "pci", "headphone", false, "ispk"},
-        SinkCase{"InternalWithoutPort", -1, nullptr, "internal", false, "ispk"},
-        SinkCase{"SpeakerWithoutPort", -1, nullptr, "speaker", false, "ispk"},
-        SinkCase{"InternalWithOtherPort", PA_DEVICE_PORT_TYPE_HDMI, nullptr, "internal", false,
-                 "hdmi"},
-        SinkCase{"HeadphonesPort", PA_DEVICE_PORT_TYPE_HEADPHONES, "pci", nullptr, false, "hdpn"},
-        SinkCase{"HeadphoneFormFactor", -1, nullptr, "headphone", false, "hdpn"},
-        SinkCase{"HeadsetPort", PA_DEVICE_PORT_TYPE_HEADSET, nullptr, nullptr, false, "hdst"},
-        SinkCase{"HandsfreePort", PA_DEVICE_PORT_TYPE_HANDSFREE, nullptr, nullptr, false, "hdst"},
-        SinkCase{"EarpiecePort", PA_DEVICE_PORT_TYPE_EARPIECE, nullptr, nullptr, false, "hdst"},
-        SinkCase{"HandsFreeFormFactor", -1, nullptr, "hands-free", false, "hdst"},
-        SinkCase{"HdmiPort", PA_DEVICE_PORT_TYPE_HDMI, nullptr, nullptr, false, "hdmi"},
-        SinkCase{"VideoPort", PA_DEVICE_PORT_TYPE_VIDEO, nullptr, nullptr, false, "hdmi"},
-        SinkCase{"TvFormFactor", -1, nullptr, "tv", false, "hdmi"},
-        SinkCase{"SpdifPort", PA_DEVICE_PORT_TYPE_SPDIF, nullptr, nullptr, false, "spdf"},
-        SinkCase{"LinePort", PA_DEVICE_PORT_TYPE_LINE, nullptr, nullptr, false, "line"},
-        SinkCase{"AnalogPort", PA_DEVICE_PORT_TYPE_ANALOG, nullptr, nullptr, false, "line"},
-        SinkCase{"HifiFormFactor", -1, nullptr, "hifi", false, "line"},
-        SinkCase{"NetworkPort", PA_DEVICE_PORT_TYPE_NETWORK, nullptr, nullptr, false, "netw"},
-        SinkCase{"NetworkSink", -1, nullptr, nullptr, true, "netw"},
-        SinkCase{"UnknownPort", PA_DEVICE_PORT_TYPE_UNKNOWN, nullptr, nullptr, false, "othr"},
-        SinkCase{"MicPort", PA_DEVICE_PORT_TYPE_MIC, nullptr, "computer", false, "othr"},
-        SinkCase{"NullSink", -1, nullptr, nullptr, false, "othr"}),
+// Each bus, the speakers' rules and their order, one case of each kind, the fallbacks.
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(Sinks, OutputType, testing::Values(
+    SinkCase{"BluetoothBus", -1, "bluetooth", "headphone", false, "blth"},
+    SinkCase{"BluetoothPort", PA_DEVICE_PORT_TYPE_BLUETOOTH, nullptr, nullptr, false, "blth"},
+    SinkCase{"UsbBus", PA_DEVICE_PORT_TYPE_HEADPHONES, "usb", nullptr, false, "usbo"},
+    SinkCase{"UsbPort", PA_DEVICE_PORT_TYPE_USB, "pci", nullptr, false, "usbo"},
+    SinkCase{"SpeakerPort", PA_DEVICE_PORT_TYPE_SPEAKER, "pci", "headphone", false, "ispk"},
+    SinkCase{"InternalWithoutPort", -1, nullptr, "internal", false, "ispk"},
+    SinkCase{"InternalWithOtherPort", PA_DEVICE_PORT_TYPE_HDMI, nullptr, "internal", false, "hdmi"},
+    SinkCase{"HeadphonesPort", PA_DEVICE_PORT_TYPE_HEADPHONES, "pci", nullptr, false, "hdpn"},
+    SinkCase{"HeadphoneFormFactor", -1, nullptr, "headphone", false, "hdpn"},
+    SinkCase{"HandsfreePort", PA_DEVICE_PORT_TYPE_HANDSFREE, nullptr, nullptr, false, "hdst"},
+    SinkCase{"TvFormFactor", -1, nullptr, "tv", false, "hdmi"},
+    SinkCase{"SpdifPort", PA_DEVICE_PORT_TYPE_SPDIF, nullptr, nullptr, false, "spdf"},
+    SinkCase{"AnalogPort", PA_DEVICE_PORT_TYPE_ANALOG, nullptr, nullptr, false, "line"},
+    SinkCase{"NetworkPort", PA_DEVICE_PORT_TYPE_NETWORK, nullptr, nullptr, false, "netw"},
+    SinkCase{"NetworkSink", -1, nullptr, nullptr, true, "netw"},
+    SinkCase{"MicPort", PA_DEVICE_PORT_TYPE_MIC, nullptr, "computer", false, "othr"},
+    SinkCase{"NullSink", -1, nullptr, nullptr, false, "othr"}),
     [](const auto& info) { return std::string(info.param.name); });
+// clang-format on
 
 TEST(OutputType, NoPropertiesAtAll) {
-    pa_sink_info sink{};
-    EXPECT_EQ(codeText(pulse::outputTypeOf(sink)), "othr");
+    EXPECT_EQ(codeText(pulse::outputTypeOf(pa_sink_info{})), "othr");
 }
 
 pa_cvolume channels(std::initializer_list<pa_volume_t> values) {

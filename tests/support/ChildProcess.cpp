@@ -38,49 +38,36 @@ bool answers(const std::string& path) {
     return connected;
 }
 
-class SpawnSetup {
-public:
-    explicit SpawnSetup(const std::string& outputPath) {
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-        posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, outputPath.c_str(),
-                                         O_WRONLY | O_CREAT | O_APPEND, 0644);
-        posix_spawn_file_actions_adddup2(&actions, STDOUT_FILENO, STDERR_FILENO);
-        // The test runner's blocked or ignored signals must not reach the child.
-        posix_spawnattr_init(&attributes);
-        sigset_t none;
-        sigset_t all;
-        sigemptyset(&none);
-        sigfillset(&all);
-        posix_spawnattr_setsigmask(&attributes, &none);
-        posix_spawnattr_setsigdefault(&attributes, &all);
-        posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
-    }
-    ~SpawnSetup() {
-        posix_spawnattr_destroy(&attributes);
-        posix_spawn_file_actions_destroy(&actions);
-    }
-    SpawnSetup(const SpawnSetup&) = delete;
-    SpawnSetup& operator=(const SpawnSetup&) = delete;
-
-    posix_spawn_file_actions_t actions;
-    posix_spawnattr_t attributes;
-};
-
 } // namespace
 
 ChildProcess::ChildProcess(const std::vector<std::string>& argv,
                            const std::vector<std::string>& environment,
                            const std::string& outputPath) {
-    SpawnSetup setup(outputPath);
     // A test process that dies takes its servers and helpers with it, rather than leave them
     // running for good.
     std::vector<std::string> command = {"setpriv", "--pdeathsig", "TERM", "--"};
     command.insert(command.end(), argv.begin(), argv.end());
     auto args = pointersTo(command);
     auto env = pointersTo(environment);
-    int error =
-        posix_spawnp(&pid_, args[0], &setup.actions, &setup.attributes, args.data(), env.data());
+
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, outputPath.c_str(),
+                                     O_WRONLY | O_CREAT | O_APPEND, 0644);
+    posix_spawn_file_actions_adddup2(&actions, STDOUT_FILENO, STDERR_FILENO);
+    // The test runner's blocked or ignored signals must not reach the child.
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    sigset_t none, all;
+    sigemptyset(&none);
+    sigfillset(&all);
+    posix_spawnattr_setsigmask(&attributes, &none);
+    posix_spawnattr_setsigdefault(&attributes, &all);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+    int error = posix_spawnp(&pid_, args[0], &actions, &attributes, args.data(), env.data());
+    posix_spawnattr_destroy(&attributes);
+    posix_spawn_file_actions_destroy(&actions);
     if (error != 0) {
         throw std::runtime_error("posix_spawnp(" + argv[0] + ") failed: " + std::strerror(error));
     }
