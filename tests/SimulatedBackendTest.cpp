@@ -15,6 +15,13 @@ using sonvela::test::SimulatedAudio;
 
 namespace {
 
+void askForTheDefault() {
+    std::uint32_t device = 0, size = 4;
+    AudioObjectPropertyAddress address{kAudioHardwarePropertyDefaultOutputDevice,
+                                       kAudioObjectPropertyScopeGlobal, 0};
+    getPropertyData(kAudioObjectSystemObject, &address, 0, nullptr, &size, &device);
+}
+
 struct Calls {
     std::atomic<int> count{0};
     std::atomic<bool> onCallerThread{false};
@@ -28,10 +35,7 @@ OSStatus countCall(AudioObjectID, std::uint32_t, const AudioObjectPropertyAddres
         calls->onCallerThread = true;
     }
     // A listener may call back into the layer without deadlocking it.
-    std::uint32_t device = 0, size = 4;
-    AudioObjectPropertyAddress address{kAudioHardwarePropertyDefaultOutputDevice,
-                                       kAudioObjectPropertyScopeGlobal, 0};
-    getPropertyData(kAudioObjectSystemObject, &address, 0, nullptr, &size, &device);
+    askForTheDefault();
     return 0;
 }
 
@@ -96,10 +100,7 @@ OSStatus swapBackend(AudioObjectID, std::uint32_t, const AudioObjectPropertyAddr
     std::shared_ptr<Backend> old = currentBackend();
     useBackend(*static_cast<std::shared_ptr<SimulatedBackend>*>(data));
     old.reset();
-    std::uint32_t device = 0, size = 4;
-    AudioObjectPropertyAddress address{kAudioHardwarePropertyDefaultOutputDevice,
-                                       kAudioObjectPropertyScopeGlobal, 0};
-    getPropertyData(kAudioObjectSystemObject, &address, 0, nullptr, &size, &device);
+    askForTheDefault();
     return 0;
 }
 
