@@ -1,23 +1,46 @@
 #pragma once
 
+#include "tests/support/Eventually.h"
+#include "tests/support/TempHome.h"
+
+#include <csignal>
+#include <cstdlib>
+#include <filesystem>
 #include <string>
-#include <sys/types.h>
+#include <unistd.h>
 #include <vector>
 
 namespace sonvela::test {
 
-// Every process (but this one) whose environment holds HOME=<home>: whatever a test started
-// with its temporary home, directly or through launchers and sessions of their own.
-std::vector<pid_t> processesOfHome(const std::string& home);
-
 // The kernel's name of a process ("" when it is gone).
-std::string processName(pid_t pid);
+inline std::string processName(pid_t pid) {
+    std::string name = readAll("/proc/" + std::to_string(pid) + "/comm");
+    return name.substr(0, name.find('\n'));
+}
 
 // Whether the process exists and has not ended (a zombie has).
-bool isAlive(pid_t pid);
+inline bool isAlive(pid_t pid) {
+    std::string status = readAll("/proc/" + std::to_string(pid) + "/status");
+    return !status.empty() && status.find("\nState:\tZ") == std::string::npos;
+}
 
-// The living processes of the home with that kernel name.
-std::vector<pid_t> processesNamed(const std::string& home, const std::string& name);
+// The living processes (but this one) with that kernel name, any when it is empty, whose
+// environment holds HOME=<home>: whatever a test started with its temporary home, directly or
+// through launchers and sessions of their own.
+inline std::vector<pid_t> processesNamed(const std::string& home, const std::string& name) {
+    std::vector<pid_t> found;
+    std::string wanted = std::string(1, '\0') + "HOME=" + home + '\0';
+    std::error_code ec;
+    for (const auto& entry : std::filesystem::directory_iterator("/proc", ec)) {
+        pid_t pid = std::atoi(entry.path().filename().c_str());
+        std::string environment = '\0' + readAll(entry.path() / "environ") + '\0';
+        if (pid > 0 && pid != getpid() && environment.find(wanted) != std::string::npos &&
+            isAlive(pid) && (name.empty() || processName(pid) == name)) {
+            found.push_back(pid);
+        }
+    }
+    return found;
+}
 
 // Stops every process of the home with SIGKILL when it goes out of scope, whatever the test's
 // outcome, and waits until they have ended. Declare it after the TempHome it sweeps for.
@@ -28,7 +51,15 @@ public:
     StrayProcesses(const StrayProcesses&) = delete;
     StrayProcesses& operator=(const StrayProcesses&) = delete;
 
-    void killAll() const;
+    void killAll() const {
+        std::vector<pid_t> pids = processesNamed(home_, "");
+        for (pid_t pid : pids) {
+            ::kill(pid, SIGKILL);
+        }
+        for (pid_t pid : pids) {
+            eventually([pid] { return !isAlive(pid); });
+        }
+    }
 
 private:
     std::string home_;
