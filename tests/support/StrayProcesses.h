@@ -6,9 +6,7 @@
 #include <csignal>
 #include <cstdlib>
 #include <filesystem>
-#include <string>
 #include <unistd.h>
-#include <vector>
 
 namespace sonvela::test {
 
@@ -24,9 +22,8 @@ inline bool isAlive(pid_t pid) {
     return !status.empty() && status.find("\nState:\tZ") == std::string::npos;
 }
 
-// The living processes (but this one) with that kernel name, any when it is empty, whose
-// environment holds HOME=<home>: whatever a test started with its temporary home, directly or
-// through launchers and sessions of their own.
+// The living processes but this one whose environment holds HOME=<home>, whatever started them,
+// that have the kernel name (any name when it is empty).
 inline std::vector<pid_t> processesNamed(const std::string& home, const std::string& name) {
     std::vector<pid_t> found;
     std::string wanted = std::string(1, '\0') + "HOME=" + home + '\0';
@@ -44,25 +41,17 @@ inline std::vector<pid_t> processesNamed(const std::string& home, const std::str
 
 // Stops every process of the home with SIGKILL when it goes out of scope, whatever the test's
 // outcome, and waits until they have ended. Declare it after the TempHome it sweeps for.
-class StrayProcesses {
-public:
-    explicit StrayProcesses(std::string home) : home_(std::move(home)) {}
+struct StrayProcesses {
     ~StrayProcesses() { killAll(); }
-    StrayProcesses(const StrayProcesses&) = delete;
-    StrayProcesses& operator=(const StrayProcesses&) = delete;
-
     void killAll() const {
-        std::vector<pid_t> pids = processesNamed(home_, "");
-        for (pid_t pid : pids) {
-            ::kill(pid, SIGKILL);
-        }
-        for (pid_t pid : pids) {
-            eventually([pid] { return !isAlive(pid); });
-        }
+        eventually([this] {
+            for (pid_t pid : processesNamed(home, "")) {
+                ::kill(pid, SIGKILL);
+            }
+            return processesNamed(home, "").empty();
+        });
     }
-
-private:
-    std::string home_;
+    std::string home;
 };
 
 } // namespace sonvela::test

@@ -4,9 +4,8 @@
 #include "tests/support/TempHome.h"
 
 #include <filesystem>
+#include <iterator>
 #include <sstream>
-#include <string>
-#include <vector>
 
 namespace sonvela::test {
 
@@ -19,8 +18,7 @@ inline std::string makeBundle(const std::string& folder, const std::string& name
     std::string bundle = folder + "/" + name + ".app";
     makeDirs(bundle + "/bin");
     makeDirs(bundle + "/Resources");
-    plist::Dictionary info{{"CFBundleExecutable", plist::Value(executable)},
-                           {"CFBundleName", plist::Value(name)}};
+    plist::Dictionary info{{"CFBundleExecutable", plist::Value(executable)}};
     if (!identifier.empty()) {
         info["CFBundleIdentifier"] = plist::Value(identifier);
     }
@@ -37,12 +35,8 @@ inline constexpr const char* kStandInProgram = "#!/bin/sh\n"
 
 // The process ids the stand-in programs of the home have written so far.
 inline std::vector<pid_t> startedPids(const std::string& home) {
-    std::vector<pid_t> pids;
     std::istringstream lines(readAll(home + "/started"));
-    for (pid_t pid = 0; lines >> pid;) {
-        pids.push_back(pid);
-    }
-    return pids;
+    return {std::istream_iterator<pid_t>(lines), std::istream_iterator<pid_t>()};
 }
 
 } // namespace sonvela::test
