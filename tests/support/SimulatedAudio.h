@@ -15,8 +15,9 @@ class SimulatedAudio {
 public:
     SimulatedAudio() : backend(platform::audio::makeBackend<platform::audio::SimulatedBackend>()) {
         platform::audio::useBackend(backend);
-        platform::alert::setPresenter(
-            [this](const std::string& message) { alerts.push_back(message); });
+        platform::alert::setPresenter([this](const std::string& message) {
+            alerts.push_back(message);
+        });
     }
     ~SimulatedAudio() {
         backend->waitUntilIdle();
