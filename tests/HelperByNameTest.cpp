@@ -1,58 +1,33 @@
 #include "platform/bundle/Bundle.h"
 #include "shared/AppUtil.h"
-#include "shared/TQZAppTool.h"
-#include "tests/support/Eventually.h"
 #include "tests/support/StrayProcesses.h"
-#include "tests/support/TempHome.h"
 
 #include <gtest/gtest.h>
 
 using namespace sonvela::test;
 
-namespace {
-
-const char* const kHelper = "Sonvela Helper";
-
 // The built helper, started, found and stopped by name the way the settings program does it.
 // It runs against a sound server that is not there, which it keeps retrying quietly.
-class HelperByName : public testing::Test {
-protected:
-    void SetUp() override {
-        platform::bundle::Bundle::overrideMainForTesting(SONVELA_APP_DIR);
-        // Stopping by name would reach a helper of another home as well; ours has none yet.
-        for (const std::string& pid : AppUtil::getApplicationPidsByName(kHelper)) {
-            if (!pid.empty()) {
-                GTEST_SKIP() << "a Sonvela Helper of another home runs as this user: " << pid;
-            }
-        }
-    }
-    void TearDown() override { platform::bundle::Bundle::overrideMainForTesting(std::nullopt); }
-
-    std::vector<pid_t> helpers() { return processesNamed(home.path(), kHelper); }
-
+TEST(HelperByName, LaunchedOnceFoundStoppedGone) {
+    const char* const helper = "Sonvela Helper";
     TempHome home;
     StrayProcesses strays{home.path()};
+    platform::bundle::Bundle::overrideMainForTesting(SONVELA_APP_DIR);
+    // Stopping by name would reach a helper of another home as well; ours has none yet.
+    if (std::string pid = AppUtil::getApplicationPidByName(helper); !pid.empty()) {
+        GTEST_SKIP() << "a Sonvela Helper of another home runs as this user: " << pid;
+    }
     std::string bundle = SONVELA_APP_DIR "/Resources/Sonvela Helper.app";
-};
-
-TEST_F(HelperByName, LaunchedOnceFoundStoppedGone) {
-    EXPECT_FALSE(AppUtil::applicationIsRunning(kHelper));
     // Twice at once, as two quick clicks would, and once more when it runs.
     AppUtil::launchApplication(bundle);
     AppUtil::launchApplication(bundle);
     // Its name shows before its environment does, which tells it is ours.
-    ASSERT_TRUE(eventually([&] { return helpers().size() == 1; }));
+    ASSERT_TRUE(eventually([&] { return processesNamed(home.path(), helper).size() == 1; }));
     AppUtil::launchApplication(bundle);
-
-    std::vector<pid_t> ours = helpers();
+    std::vector<pid_t> ours = processesNamed(home.path(), helper);
     ASSERT_EQ(ours.size(), 1u);
-    EXPECT_EQ(AppUtil::getApplicationPidsByName(kHelper),
-              std::vector<std::string>{std::to_string(ours[0])});
-    EXPECT_EQ(AppUtil::getApplicationPidByName(kHelper), std::to_string(ours[0]));
-
-    AppUtil::killApplicationByName(kHelper);
-    EXPECT_TRUE(eventually([] { return !AppUtil::applicationIsRunning(kHelper); }));
-    EXPECT_TRUE(helpers().empty());
+    EXPECT_EQ(AppUtil::getApplicationPidsByName(helper), std::vector{std::to_string(ours[0])});
+    AppUtil::killApplicationByName(helper);
+    EXPECT_FALSE(AppUtil::applicationIsRunning(helper));
+    EXPECT_TRUE(processesNamed(home.path(), helper).empty());
 }
-
-} // namespace

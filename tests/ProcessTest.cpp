@@ -1,111 +1,175 @@
 #include "platform/process/ApplicationLauncher.h"
 #include "platform/process/InstanceLock.h"
 #include "platform/process/ProgramRunner.h"
-#include "tests/support/Eventually.h"
+#include "shared/AppUtil.h"
+#include "shared/LoginItemAPI.h"
 #include "tests/support/StrayProcesses.h"
-#include "tests/support/TempHome.h"
 #include "tests/support/TestBundle.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstdlib>
 #include <fcntl.h>
-#include <filesystem>
-#include <fstream>
-#include <sstream>
-#include <sys/file.h>
-#include <sys/wait.h>
+#include <sys/prctl.h>
 #include <thread>
-#include <unistd.h>
 
 namespace fs = std::filesystem;
+namespace plist = platform::plist;
+using namespace platform::prefs;
 using namespace platform::process;
 using namespace sonvela::test;
+using Pids = std::vector<std::string>;
 
 namespace {
 
-// Fields after the name in /proc/<pid>/stat: state, parent, group, session, ...
-std::vector<std::string> statFields(pid_t pid) {
-    std::string stat = readAll("/proc/" + std::to_string(pid) + "/stat");
-    std::istringstream rest(stat.substr(stat.rfind(')') + 2));
-    std::vector<std::string> fields;
-    for (std::string field; rest >> field;) {
-        fields.push_back(field);
-    }
-    return fields;
-}
+// Appends its id to $HOME/started and waits; stopped, it takes a moment to wind down.
+const char* const kSlowToStop = "#!/bin/sh\n"
+                                "trap 'kill $!; wait; sleep 0.3; exit 0' TERM\n"
+                                "echo \"$$\" >> \"$HOME/started\"\n"
+                                "sleep 1000 & wait\n";
 
-std::string linkOf(const std::string& path) {
-    std::error_code ec;
-    return fs::read_symlink(path, ec).string();
-}
-
+// A settings program's bundle of the test's own, with the real lookup script or a stand-in.
 class Processes : public testing::Test {
 protected:
+    void SetUp() override {
+        writeAll(script, readAll(SONVELA_SOURCE_DIR "/resources/getApplicationPid.sh"));
+    }
+
+    void useStandInScript(const std::string& output) {
+        writeAll(app.path() + "/Resources/output", output);
+        writeAll(script, "cat \"${0%/*}/output\"\n");
+    }
+    // A process that waits until it is stopped; its parent is gone at once.
+    std::string startSleeper(const std::string& program = "sleep") {
+        auto pid = runProgram("/bin/sh", {"-c", "\"$0\" 1000 >/dev/null & echo $!", program});
+        return pid ? pid->substr(0, pid->find('\n')) : "";
+    }
+    std::string bundle(const std::string& name, const std::string& executable = "prog") {
+        return makeBundle(home.path(), name, "", executable, kStandInProgram);
+    }
+
     TempHome home;
     StrayProcesses strays{home.path()};
+    MainBundle app{makeBundle(home.path(), "Sonvela", "", "Sonvela", kStandInProgram)};
+    std::string script = app.path() + "/Resources/getApplicationPid.sh";
 };
 
-TEST_F(Processes, ArgumentsReachTheProgramUnchanged) {
-    std::vector<std::string> arguments = {"%s|", "a b", "\"quoted\"", "$(touch gotcha)",
-                                          "",    "*",   "José"};
-    EXPECT_EQ(runProgram("/usr/bin/printf", arguments), "a b|\"quoted\"|$(touch gotcha)||*|José|");
+// A child of the test that only renames itself, under another user id when given one; it ends
+// with the test, or at once.
+pid_t namedChild(const char* name, uid_t uid, bool endAtOnce) {
+    pid_t pid = fork();
+    if (pid == 0) {
+        if ((uid == getuid() || (setgid(uid) == 0 && setuid(uid) == 0)) &&
+            prctl(PR_SET_PDEATHSIG, SIGKILL) == 0 && prctl(PR_SET_NAME, name) == 0 && !endAtOnce) {
+            pause();
+        }
+        _exit(0);
+    }
+    return pid;
+}
+
+TEST_F(Processes, ProgramsGetTheirArgumentsUnchangedAnOpenInputAndTheWholeOutput) {
+    EXPECT_EQ(runProgram("/usr/bin/printf",
+                         {"%s|", "a b", "\"quoted\"", "$(touch gotcha)", "", "*", "José"}),
+              "a b|\"quoted\"|$(touch gotcha)||*|José|");
     EXPECT_FALSE(fs::exists("gotcha"));
     EXPECT_EQ(runProgram(home.path() + "/missing", {}), std::nullopt);
-}
-
-TEST_F(Processes, StandardInputStaysOpenAndOutputIsReadToTheEnd) {
+    auto sh = [](const char* command) { return runProgram("/bin/sh", {"-c", command}); };
     // cat would end at once on an end of file; it ends only when timeout stops it.
-    EXPECT_EQ(runProgram("/bin/sh", {"-c", "timeout 0.2 cat; echo $?"}), "124\n");
-    auto big = runProgram("/bin/sh", {"-c", "head -c 3000000 /dev/zero; echo end"});
-    ASSERT_TRUE(big);
-    EXPECT_EQ(big->size(), 3000004u);
-    EXPECT_EQ(runProgram("/bin/sh", {"-c", "head -c 20000000 /dev/zero"}), std::nullopt);
+    EXPECT_EQ(sh("timeout 0.2 cat; echo $?"), "124\n");
+    EXPECT_EQ(sh("head -c 3000000 /dev/zero; echo end").value_or("").size(), 3000004u);
+    EXPECT_EQ(sh("head -c 20000000 /dev/zero"), std::nullopt);
+    // A child left holding the output does not keep the caller waiting.
+    EXPECT_EQ(sh("echo early; sleep 1000 & echo late"), "early\nlate\n");
 }
 
-TEST_F(Processes, AChildLeftHoldingTheOutputDoesNotKeepTheCallerWaiting) {
-    EXPECT_EQ(runProgram("/bin/sh", {"-c", "echo early; sleep 1000 & echo late"}), "early\nlate\n");
+TEST_F(Processes, ScriptOutputIsCutAtEveryLineEndAndOnlyTheFirstPlainIdIsStopped) {
+    std::pair<std::string, Pids> cases[] = {
+        {"311\n", {"311", ""}}, {"311\n312\n", {"311", "312", ""}},
+        {"311", {"311"}},       {"", {}},
+        {"\n", {"", ""}},       {"311\r\n 312 \n", {"311\r", " 312 ", ""}},
+        {"311\n\xff\n", {}},    {"\xc0\xb1\n", {}},
+    };
+    for (const auto& [output, pids] : cases) {
+        useStandInScript(output);
+        EXPECT_EQ(AppUtil::getApplicationPidsByName("Sonvela Helper"), pids) << output;
+        EXPECT_EQ(AppUtil::getApplicationPidByName("Sonvela Helper"), pids.empty() ? "" : pids[0]);
+        EXPECT_EQ(AppUtil::applicationIsRunning("Sonvela Helper"), !pids.empty()) << output;
+    }
+    writeAll(script, "printf '%s' \"$1\"\n");
+    EXPECT_EQ(AppUtil::getApplicationPidsByName("Helper; touch gotcha '\"$x"),
+              Pids{"Helper; touch gotcha '\"$x"});
+    std::string first = startSleeper(), second = startSleeper();
+    std::string plain = first + "\n" + second + "\n";
+    for (std::string output : {std::string(), "\n" + first + "\n", std::string("abc\n"),
+                               first + "x\n", "+" + first, plain}) {
+        useStandInScript(output);
+        AppUtil::killApplicationByName("Sleeper");
+        EXPECT_EQ(isAlive(std::stoi(first)), output != plain) << output;
+    }
+    EXPECT_TRUE(isAlive(std::stoi(second)));
+}
+
+TEST_F(Processes, TheScriptFindsTheUsersLivingProcessesByNamesOfAnyLengthAndNothingElse) {
+    for (std::string name :
+         {"shortie", "Exactly 15 byte", "A Rather Long Stand-In Name", "Ünïcödé Ständ-In Näme"}) {
+        fs::copy_file("/bin/sleep", home.path() + "/" + name);
+        std::string pid = startSleeper(home.path() + "/" + name);
+        EXPECT_TRUE(eventually([&] { return processName(std::stoi(pid)) != "sh"; }));
+        EXPECT_EQ(AppUtil::getApplicationPidsByName(name), Pids{pid}) << name;
+        EXPECT_EQ(AppUtil::getApplicationPidsByName(name.substr(0, 15)),
+                  name.size() > 15 ? Pids{} : Pids{pid});
+    }
+    pid_t ours = namedChild("Lookup StandIn", getuid(), false);
+    pid_t ended = namedChild("Zombie StandIn", getuid(), true);
+    ASSERT_TRUE(eventually([&] {
+        return processName(ours) == "Lookup StandIn" && !isAlive(ended) &&
+               processName(ended) == "Zombie StandIn";
+    }));
+    EXPECT_EQ(AppUtil::getApplicationPidsByName("Lookup StandIn"), Pids{std::to_string(ours)});
+    for (const char* none : {"Zombie StandIn", "Exactly 15 bytes", "", "No Such Program"}) {
+        EXPECT_EQ(AppUtil::getApplicationPidsByName(none), Pids{}) << none;
+    }
+    if (getuid() != 0) {
+        GTEST_SKIP() << "another user's process needs root to be made";
+    }
+    pid_t theirs = namedChild("Others StandIn", 65534, false);
+    ASSERT_TRUE(eventually([&] { return processName(theirs) == "Others StandIn"; }));
+    EXPECT_EQ(AppUtil::getApplicationPidsByName("Others StandIn"), Pids{});
+}
+
+TEST_F(Processes, LoginItemsAreFoundByTheirBundleFileName) {
+    // Paths of the login items ("" for an entry without one), the name, where it is found.
+    std::tuple<std::vector<std::string>, std::string, int> cases[] = {
+        {{"/A/Other.app", "/A/H.app"}, "H.app", 1},
+        {{"/A/Other.app", "/A/H.app"}, "H", -1},
+        {{"/A/H.app"}, "h.app", -1},
+        {{"/A/H.app", "/B/H.app/"}, "H.app", 0},
+        {{"", "/", "/B/H.app/"}, "H.app", 2},
+        {{}, "H.app", -1},
+    };
+    for (const auto& [paths, name, index] : cases) {
+        plist::Array list;
+        for (const std::string& p : paths) {
+            list.emplace_back(plist::Dictionary{{p.empty() ? "Hide" : "Path", plist::Value(p)}});
+        }
+        ASSERT_TRUE(setValue("AutoLaunchedApplicationDictionary", plist::Value(std::move(list)),
+                             "loginwindow", kCFPreferencesCurrentUser, kCFPreferencesAnyHost));
+        EXPECT_EQ(AppUtil::getLoginItemIndexByApplicationName(name), index) << name;
+        EXPECT_EQ(AppUtil::applicationIsLoginItem(name), index >= 0) << name;
+    }
 }
 
 TEST_F(Processes, TheInstanceLockIsHeldOnce) {
     InstanceLock first("org.example.Tool");
     EXPECT_EQ(first.state(), InstanceLock::State::Taken);
     EXPECT_TRUE(fs::exists(home.path() + "/run/org.example.Tool.lock"));
-    {
-        // The first descriptor stands for one a launcher handed down.
-        InstanceLock second("org.example.Tool");
-        EXPECT_EQ(second.state(), InstanceLock::State::HeldElsewhere);
-        EXPECT_TRUE(second.adoptInherited());
-        EXPECT_EQ(fcntl(first.fd(), F_GETFD) & FD_CLOEXEC, FD_CLOEXEC);
-    }
-    // Held by another process: nothing of ours holds it.
-    std::string path = *InstanceLock::pathFor("org.example.Busy");
-    int ready[2];
-    ASSERT_EQ(pipe(ready), 0);
-    pid_t holder = fork();
-    if (holder == 0) {
-        int fd = open(path.c_str(), O_RDONLY | O_CREAT, 0600);
-        flock(fd, LOCK_EX);
-        if (write(ready[1], "x", 1) != 1) {
-            _exit(1);
-        }
-        pause();
-        _exit(0);
-    }
-    char byte = 0;
-    ASSERT_EQ(read(ready[0], &byte, 1), 1);
-    {
-        InstanceLock busy("org.example.Busy");
-        EXPECT_EQ(busy.state(), InstanceLock::State::HeldElsewhere);
-        EXPECT_FALSE(busy.adoptInherited());
-    }
-    kill(holder, SIGKILL);
-    waitpid(holder, nullptr, 0);
-    close(ready[0]);
-    close(ready[1]);
-    EXPECT_EQ(InstanceLock("org.example.Busy").state(), InstanceLock::State::Taken);
-
+    // The first descriptor stands for one a launcher handed down.
+    fcntl(first.fd(), F_SETFD, 0);
+    InstanceLock second("org.example.Tool");
+    EXPECT_EQ(second.state(), InstanceLock::State::HeldElsewhere);
+    EXPECT_TRUE(second.adoptInherited());
+    EXPECT_EQ(fcntl(first.fd(), F_GETFD) & FD_CLOEXEC, FD_CLOEXEC);
     for (const char* refused : {"", "../escape", ".hidden", "a/b"}) {
         EXPECT_EQ(InstanceLock(refused).state(), InstanceLock::State::Unavailable) << refused;
     }
@@ -115,74 +179,55 @@ TEST_F(Processes, TheInstanceLockIsHeldOnce) {
     }
 }
 
-TEST_F(Processes, ALaunchedApplicationRunsOnItsOwn) {
-    std::string bundle =
-        makeBundle(home.path(), "Stand In", "org.example.StandIn", "Stand In", kStandInProgram);
-    ASSERT_EQ(launchApplication(bundle), LaunchResult::Launched);
-    ASSERT_TRUE(eventually([&] { return startedPids(home.path()).size() == 1; }));
-    pid_t pid = startedPids(home.path()).front();
-    ASSERT_TRUE(eventually([&] { return processName(pid) == "sleep"; }));
-
-    std::vector<std::string> stat = statFields(pid);
-    EXPECT_EQ(stat.at(3), std::to_string(pid)) << "its own session";
-    EXPECT_EQ(linkOf("/proc/" + std::to_string(pid) + "/cwd"), "/");
-    EXPECT_EQ(linkOf("/proc/" + std::to_string(pid) + "/fd/0"), "/dev/null");
-    EXPECT_EQ(readAll("/proc/" + std::to_string(pid) + "/environ").find("SONVELA_LAUNCHED_HIDDEN"),
-              std::string::npos);
-
-    EXPECT_EQ(launchApplication(bundle), LaunchResult::AlreadyRunning);
-    kill(pid, SIGKILL);
-    // Reaped by the launcher: not even a zombie stays.
-    EXPECT_TRUE(eventually([&] { return !fs::exists("/proc/" + std::to_string(pid)); }));
-    EXPECT_EQ(launchApplication(bundle), LaunchResult::Launched);
-    EXPECT_TRUE(eventually([&] { return startedPids(home.path()).size() == 2; }));
-}
-
-TEST_F(Processes, LaunchesAtTheSameMomentStartOneCopy) {
-    std::string bundle =
-        makeBundle(home.path(), "Stand In", "org.example.StandIn", "Stand In", kStandInProgram);
-    std::vector<LaunchResult> results(4);
-    std::vector<std::thread> launchers;
-    for (LaunchResult& result : results) {
-        launchers.emplace_back([&result, &bundle] { result = launchApplication(bundle); });
-    }
-    for (std::thread& launcher : launchers) {
-        launcher.join();
-    }
-    EXPECT_EQ(std::count(results.begin(), results.end(), LaunchResult::Launched), 1);
-    ASSERT_TRUE(eventually([&] { return startedPids(home.path()).size() == 1; }));
-    pid_t pid = startedPids(home.path()).front();
-    EXPECT_TRUE(eventually([&] { return processName(pid) == "sleep"; }));
-    EXPECT_EQ(startedPids(home.path()).size(), 1u);
-}
-
-// The launch itself is checked end to end in LoginWindowTest.
-TEST_F(Processes, TheHiddenMarkIsTakenOnce) {
+// Started at the same moment from four threads, it runs once, on its own, and holds its lock;
+// stopped by name it is gone at once, and starts again.
+TEST_F(Processes, ALaunchedApplicationRunsOnceOnItsOwnUntilStopped) {
+    std::string slow = makeBundle(home.path(), "Slow", "org.example.Slow", "Slow", kSlowToStop);
     setenv("SONVELA_LAUNCHED_HIDDEN", "1", 1);
+    std::vector<LaunchResult> results(4);
+    std::vector<std::jthread> launchers;
+    for (LaunchResult& result : results) {
+        launchers.emplace_back([&] { result = launchApplication(slow); });
+    }
+    launchers.clear();
+    EXPECT_EQ(std::count(results.begin(), results.end(), LaunchResult::Launched), 1);
+    // The mark is ours alone, and taken once.
     EXPECT_TRUE(launchedHidden());
     EXPECT_EQ(std::getenv("SONVELA_LAUNCHED_HIDDEN"), nullptr);
+    ASSERT_TRUE(eventually([&] { return startedPids(home.path()).size() == 1; }));
+    pid_t pid = startedPids(home.path())[0];
+    std::string proc = "/proc/" + std::to_string(pid);
+    EXPECT_EQ(getsid(pid), pid) << "its own session";
+    EXPECT_EQ(fs::read_symlink(proc + "/cwd").string(), "/");
+    EXPECT_EQ(fs::read_symlink(proc + "/fd/0").string(), "/dev/null");
+    EXPECT_EQ(readAll(proc + "/environ").find("SONVELA_LAUNCHED_HIDDEN"), std::string::npos);
+    EXPECT_EQ(launchApplication(slow), LaunchResult::AlreadyRunning);
+    EXPECT_FALSE(InstanceLock("org.example.Slow").adoptInherited()) << "nothing of ours holds it";
+
+    AppUtil::killApplicationByName("Slow");
+    EXPECT_FALSE(AppUtil::applicationIsRunning("Slow"));
+    EXPECT_EQ(launchApplication(slow), LaunchResult::Launched);
+    // Reaped by the launcher: not even a zombie stays.
+    EXPECT_TRUE(eventually([&] { return !fs::exists(proc); }));
+    EXPECT_TRUE(eventually([&] { return AppUtil::applicationIsRunning("Slow"); }));
 }
 
 TEST_F(Processes, ABundleThatNamesNoProgramIsNotLaunched) {
-    std::string plain = makeBundle(home.path(), "Plain", "", "prog", kStandInProgram);
-    std::string escaping = makeBundle(home.path(), "Escaping", "", "../prog", kStandInProgram);
-    std::string missing = makeBundle(home.path(), "Missing", "", "prog", kStandInProgram);
-    fs::remove(missing + "/bin/prog");
-    std::string notExecutable = makeBundle(home.path(), "Flat", "", "prog", kStandInProgram);
-    fs::permissions(notExecutable + "/bin/prog", fs::perms::owner_read | fs::perms::owner_write);
-    std::string noInfo = makeBundle(home.path(), "NoInfo", "", "prog", kStandInProgram);
-    fs::remove(noInfo + "/Info.plist");
-
-    for (const std::string& bundle :
-         {escaping, missing, notExecutable, noInfo, home.path() + "/Nowhere.app"}) {
+    bundle("Escaping", "../prog");
+    fs::remove(bundle("Missing") + "/bin/prog");
+    fs::remove(bundle("NoInfo") + "/Info.plist");
+    fs::permissions(bundle("Flat") + "/bin/prog", fs::perms(0600));
+    for (std::string name : {"Escaping", "Missing", "NoInfo", "Flat", "Nowhere"}) {
         testing::internal::CaptureStderr();
-        EXPECT_EQ(launchApplication(bundle), LaunchResult::Failed) << bundle;
+        EXPECT_EQ(launchApplication(home.path() + "/" + name + ".app"), LaunchResult::Failed)
+            << name;
         EXPECT_NE(testing::internal::GetCapturedStderr().find("cannot launch"), std::string::npos);
     }
     EXPECT_TRUE(startedPids(home.path()).empty());
     // Without an identifier nothing tells whether it runs: each launch starts it.
-    EXPECT_EQ(launchApplication(plain), LaunchResult::Launched);
-    EXPECT_TRUE(eventually([&] { return startedPids(home.path()).size() == 1; }));
+    EXPECT_EQ(launchApplication(bundle("Plain")), LaunchResult::Launched);
+    EXPECT_EQ(launchApplication(home.path() + "/Plain.app"), LaunchResult::Launched);
+    EXPECT_TRUE(eventually([&] { return startedPids(home.path()).size() == 2; }));
 }
 
 } // namespace
