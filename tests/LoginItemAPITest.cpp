@@ -117,8 +117,6 @@ TEST_F(LoginItemList, ListingIsExactAndStopsAtAnIncompleteEntry) {
     const std::string listed = "LoginItem Index 0:\n\tFull path to App: /Volumes/Apps/Mixer.app\n"
                                "\tHide Info:        false\n\tExecutable Name:  Mixer.app\n";
     const Value wrongTypes = Array{Dictionary{{"Path", Value(7)}, {"Hide", Value("true")}}};
-    const Array longest{entry(kLongest)};
-    const Array tooLong{entry(kLongest + "b")};
     check({
         {Array{mixer[0], entry("//Tuner.app//", true)}, listing(),
          listed + "LoginItem Index 1:\n\tFull path to App: //Tuner.app//\n"
@@ -136,10 +134,10 @@ TEST_F(LoginItemList, ListingIsExactAndStopsAtAnIncompleteEntry) {
         {Array{Value("/A.app")}, listing(), "LoginItem Index 0:\n", false},
         {wrongTypes, property(kLoginItemExecutableName), "", false},
         {wrongTypes, property(kLoginItemHideInfo), "", false},
-        {longest, property(kLoginItemFullPath), kLongest, true},
-        {longest, property(kLoginItemExecutableName), kLongest.substr(1), true},
-        {tooLong, property(kLoginItemFullPath), "", false},
-        {tooLong, property(kLoginItemExecutableName), "", false},
+        {Array{entry(kLongest)}, property(kLoginItemFullPath), kLongest, true},
+        {Array{entry(kLongest)}, property(kLoginItemExecutableName), kLongest.substr(1), true},
+        {Array{entry(kLongest + "b")}, property(kLoginItemFullPath), "", false},
+        {Array{entry(kLongest + "b")}, property(kLoginItemExecutableName), "", false},
         {mixer, listing(&kLookalike), "", false},
         {mixer, [] { return PrintNumberOfLoginItems(nullptr); }, "", false},
     });
