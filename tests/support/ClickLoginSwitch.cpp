@@ -1,7 +1,5 @@
-// A Qt plugin that the package tests have the settings program load (QT_QPA_GENERIC_PLUGINS):
-// once the program's event loop runs, it clicks the login-item switch as a user would, says so
-// on standard error and closes the window, which ends the program. The program itself is left
-// as it ships, and nothing else the launcher starts reads these variables.
+// A Qt plugin the package tests load into the settings program (QT_QPA_GENERIC_PLUGINS), which
+// is left as it ships: it clicks the login-item switch as a user would and closes the window.
 #include <QApplication>
 #include <QCheckBox>
 #include <QGenericPlugin>
@@ -31,7 +29,7 @@ class ClickLoginSwitchPlugin : public QGenericPlugin {
     Q_PLUGIN_METADATA(IID QGenericPluginFactoryInterface_iid FILE "ClickLoginSwitch.json")
 
 public:
-    // Created while the application object is being made; the click waits for its event loop.
+    // Made with the application object; the click waits for its event loop.
     QObject* create(const QString&, const QString&) override {
         QTimer::singleShot(0, qApp, clickTheLoginSwitch);
         return new QObject;

@@ -10,9 +10,8 @@
 
 namespace sonvela::test {
 
-// A private session bus: dbus-daemon listening on the unix socket at the path, started in the
-// environment given, once it accepts connections. Throws std::runtime_error, with its output,
-// when it does not come up.
+// A private session bus (dbus-daemon on the unix socket at the path) once it accepts
+// connections; std::runtime_error, with its output, when it does not come up.
 inline std::unique_ptr<ChildProcess> startSessionBus(const std::string& socket,
                                                      const std::vector<std::string>& environment,
                                                      const std::string& outputPath) {
