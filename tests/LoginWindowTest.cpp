@@ -118,6 +118,10 @@ TEST_F(LoginWindow, EachListHasItsEntryAndBothAreStartedEachPathOnce) {
     ASSERT_TRUE(AddLoginItemWithPropertiesToUser(user, standIn.c_str(), 0));
     EXPECT_EQ(readAll(userEntry), autostartEntryText(kLoginWindow));
     EXPECT_FALSE(fs::exists(systemEntry));
+    // A line break would let a path add lines of its own to the entry.
+    for (const char* refused : {"/bad\nline", "/bad\xff"}) {
+        EXPECT_EQ(autostartEntryText(refused), std::nullopt);
+    }
     ASSERT_TRUE(AddLoginItemWithPropertiesToUser(kCFPreferencesAnyUser, standIn.c_str(), 0));
     ASSERT_TRUE(AddLoginItemWithPropertiesToUser(kCFPreferencesAnyUser, helper.c_str(), 0));
     ASSERT_TRUE(AddLoginItemWithPropertiesToUser(kCFPreferencesAnyUser, "/nowhere/X.app", 0));
