@@ -252,9 +252,9 @@ int main(int argc, char** argv) {
     platform::plist::writeXmlAtomically(
         home.configPlist(), platform::plist::Dictionary{{"hdpn", platform::plist::Value(0.75f)},
                                                         {"hdmi", platform::plist::Value(0.40f)}});
-    PulseClient control(server->address());
+    auto control = PulseClient::tryConnect(server->address());
     SinkObserver observer(server->address());
-    Bench bench{control, observer};
+    Bench bench{*control, observer};
     auto busy = load(loaded);
 
     std::printf("%d default-sink switches on a private %s server%s\n", switches, kind.c_str(),

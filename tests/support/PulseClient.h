@@ -17,23 +17,22 @@ namespace sonvela::test {
 // server's answer.
 class PulseClient {
 public:
-    struct SinkState {
+    struct Sink {
+        std::string name;
+        std::uint32_t index;
+        pa_cvolume channels;
         float volume; // the largest channel over PA_VOLUME_NORM, not capped
         bool muted;
     };
 
-    // Connects to the server ("unix:/path/to/socket"); throws std::runtime_error when it does
-    // not answer. tryConnect gives nullptr instead.
-    explicit PulseClient(const std::string& server);
+    // Connects to the server ("unix:/path/to/socket"); nullptr when it does not answer.
     static std::unique_ptr<PulseClient> tryConnect(const std::string& server);
     ~PulseClient();
     PulseClient(const PulseClient&) = delete;
     PulseClient& operator=(const PulseClient&) = delete;
 
     bool connected();
-    // The server's text for the last failure.
-    std::string lastError();
-    std::optional<SinkState> sink(const std::string& name);
+    std::optional<Sink> sink(const std::string& name);
     std::vector<std::string> sinkNames();
     // Empty when the server has no default sink or cannot be asked.
     std::string defaultSink();
@@ -47,33 +46,18 @@ public:
     bool watch(const std::string& name);
     int changesSeen() const { return changes_; }
 
-private:
     // What the callbacks of one operation hand back.
-    struct Sink {
-        std::uint32_t index;
-        pa_cvolume volume;
-        bool muted;
-    };
     struct Reply {
-        explicit Reply(pa_threaded_mainloop* owner) : loop(owner) {}
         pa_threaded_mainloop* loop;
         bool succeeded = false;
         std::vector<Sink> sinks;
-        std::vector<std::string> names;
         std::string defaultSink;
     };
 
-    static void onSinks(pa_context*, const pa_sink_info* info, int eol, void* reply);
-    static void onServer(pa_context*, const pa_server_info* info, void* reply);
-    static void onSuccess(pa_context*, int success, void* reply);
-    static void onEvent(pa_context*, pa_subscription_event_type_t type, std::uint32_t index,
-                        void* self);
-
+private:
     PulseClient() = default;
-    bool connect(const std::string& server);
     // Starts an operation with the loop locked and waits for it to end.
     Reply run(const std::function<pa_operation*(pa_context*, Reply&)>& start);
-    std::optional<Sink> lookUp(const std::string& name);
 
     pa_threaded_mainloop* loop_ = nullptr;
     pa_context* context_ = nullptr;
