@@ -142,6 +142,9 @@ TEST_F(HelperEndToEnd, AfterTheServerWasKilledReconnectsRestoresAndHearsSwitches
     ASSERT_TRUE(eventually([&] {
         return sinkIs(kHeadphones, 0.5, false) && helper->restores().back() == "hdpn 0.500000";
     })) << describe(kHeadphones);
+    // Past the helper's look at the server a second after reconnecting: only the server's
+    // events can tell it of this switch.
+    std::this_thread::sleep_for(1500ms);
     ASSERT_NO_FATAL_FAILURE(switchTo(kSpeakers, "ispk 1.000000"));
 }
 
