@@ -1,6 +1,5 @@
 #include "platform/bundle/Bundle.h"
 #include "shared/AppUtil.h"
-#include "shared/TQZAppTool.h"
 #include "shared/VolumeTable.h"
 #include "tests/support/TempHome.h"
 
@@ -23,8 +22,7 @@ protected:
 };
 
 TEST_F(ConfigPaths, TheTableLiesInPrivateFoldersMadeOnlyInsideTheConfigHome) {
-    const std::string fresh = home.path() + "/config";
-    const std::string unmade = home.path() + "/missing/config";
+    const std::string fresh = home.path() + "/config", unmade = home.path() + "/missing/config";
     const fs::perms configHomeBefore = fs::status(home.configHome()).permissions();
     const std::pair<std::string, std::string> cases[] = {
         {home.configHome(), home.configPlist()},  {home.configHome() + "//", home.configPlist()},
@@ -46,13 +44,11 @@ TEST_F(ConfigPaths, TheTableLiesInPrivateFoldersMadeOnlyInsideTheConfigHome) {
 }
 
 TEST_F(ConfigPaths, TheDefaultTableGoesOnlyWhereNothingIsAndWhatIsThereStays) {
-    const std::string table = home.configPlist();
-    const std::string elsewhere = home.path() + "/elsewhere.plist";
+    const std::string table = home.configPlist(), elsewhere = home.path() + "/elsewhere.plist";
     writeAll(elsewhere, "<plist><dict><key>hdpn</key><real>0.5</real></dict></plist>");
     makeDirs(home.configHome() + "/Sonvela");
     const std::tuple<const char*, std::function<void()>, std::optional<float>> cases[] = {
         {"an empty file", [&] { writeAll(table, ""); }, std::nullopt},
-        {"junk", [&] { writeAll(table, "junk"); }, std::nullopt},
         {"an array", [&] { writeAll(table, "<plist><array/></plist>"); }, std::nullopt},
         {"a folder", [&] { fs::create_directory(table); }, std::nullopt},
         {"a FIFO", [&] { mkfifo(table.c_str(), 0600); }, std::nullopt},
@@ -88,21 +84,12 @@ TEST_F(ConfigPaths, StringsTablesGiveTheDefaultOrTheKeyForWhatTheyLack) {
         {"hdmi", "TV", "AudioDeviceName", "TV"},
         {"hdpn", "", "NoSuchTable", "hdpn"},
         {"hdpn", "", "Old", "hdpn"},
-        {"hdpn", "", "../Resources/AudioDeviceName", "hdpn"},
         {"Sonvela", "", "", "Sonvela Settings"},
+        {"hdpn", "", "../Resources/AudioDeviceName", "hdpn"},
     };
     for (const auto& [key, value, table, expected] : cases) {
         EXPECT_EQ(Bundle::main().localizedString(key, value, table), expected) << table;
     }
-}
-
-TEST_F(ConfigPaths, FolderPathsEndInOneSlash) {
-    EXPECT_EQ(TQZAppTool::getResPath(), bundle.path() + "/Resources/");
-    EXPECT_EQ(TQZAppTool::getAppPath(), bundle.path() + "/");
-    // A program outside a bundle stands for its own folder.
-    Bundle::overrideMainForTesting(std::nullopt);
-    EXPECT_EQ(TQZAppTool::getAppPath(),
-              fs::canonical("/proc/self/exe").parent_path().string() + "/");
 }
 
 } // namespace
