@@ -13,7 +13,6 @@
 
 #include <algorithm>
 #include <filesystem>
-#include <random>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <thread>
@@ -87,12 +86,13 @@ TEST(DesktopNotifier, AFailedMuteIsLoggedEveryTimeAndShownAtMostOnceAMinuteWitho
     EXPECT_TRUE(eventually([&] { return readAll(record) == shown + shown; })) << readAll(record);
 }
 
+std::string le32(std::uint32_t v) {
+    return {char(v), char(v >> 8), char(v >> 16), char(v >> 24)};
+}
+
 // A body-less message from the bus of the type given that answers the serial, with an error
 // name when one is given.
 std::string fromBus(char type, std::uint32_t replySerial, const std::string& errorName = "") {
-    auto le32 = [](std::uint32_t v) {
-        return std::string{char(v), char(v >> 8), char(v >> 16), char(v >> 24)};
-    };
     std::string fields = std::string{5, 1, 'u', 0} + le32(replySerial);
     if (!errorName.empty()) {
         fields += std::string{4, 1, 's', 0} + le32(std::uint32_t(errorName.size())) + errorName;
@@ -148,15 +148,6 @@ TEST(SessionBusConnection, TakesOnlyWhatItCanReadFromTheBus) {
     const std::string socket = home.path() + "/run/scripted-bus";
     for (const auto& [bytes, error] : cases) {
         EXPECT_EQ(callOver(socket, bytes), error);
-    }
-    // Whatever bytes come, it ends without a hang or a crash.
-    std::mt19937 random(10);
-    for (int i = 0; i < 300; ++i) {
-        std::string bytes = ok + fromBus(3, 2, "org.example.Failed");
-        for (int flips = 0; flips < 3; ++flips) {
-            bytes[random() % bytes.size()] = char(random());
-        }
-        callOver(socket, bytes);
     }
 }
 
