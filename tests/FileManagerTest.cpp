@@ -22,8 +22,7 @@ namespace {
 void expectWholeReadsDuring(const std::string& path, const std::vector<std::string>& versions,
                             const std::function<void()>& act) {
     std::atomic<bool> done = false;
-    std::atomic<int> reads = 0;
-    int partial = 0;
+    std::atomic<int> reads = 0, partial = 0;
     std::thread reader([&] {
         for (; !done; ++reads) {
             std::string seen = exists(path) ? readAll(path) : versions.front();
@@ -44,9 +43,9 @@ TEST(FileManager, RacingCopiesLeaveOneWholeFileAndNeverReplaceOne) {
     const std::string folder = home.path() + "/race/", target = folder + "target";
     std::vector<std::string> versions;
     makeDirs(folder);
-    for (int i = 0; i < 4; ++i) {
-        versions.push_back(std::string(2 << 20, char('a' + i)));
-        writeAll(folder + std::to_string(i), versions.back());
+    for (char name = '0'; name < '4'; ++name) {
+        versions.push_back(std::string(2 << 20, name));
+        writeAll(folder + name, versions.back());
     }
     // Rounds, so that a reader is sure to look while some copy is on its way.
     for (int round = 0; round < 10; ++round) {
@@ -54,9 +53,8 @@ TEST(FileManager, RacingCopiesLeaveOneWholeFileAndNeverReplaceOne) {
         std::atomic<int> copies = 0;
         expectWholeReadsDuring(target, versions, [&] {
             std::vector<std::jthread> copiers;
-            for (int i = 0; i < 4; ++i) {
-                copiers.emplace_back(
-                    [&, i] { copies += copyItem(folder + char('0' + i), target); });
+            for (char name = '0'; name < '4'; ++name) {
+                copiers.emplace_back([&, name] { copies += copyItem(folder + name, target); });
             }
         });
         EXPECT_EQ(copies, 1);
@@ -64,6 +62,8 @@ TEST(FileManager, RacingCopiesLeaveOneWholeFileAndNeverReplaceOne) {
     EXPECT_EQ(listDir(folder).size(), 5u); // no temporary file left
 }
 
+// One writer lives through it all while others are killed as they write: no clean-up may take
+// its temporary file; the next write removes what the killed ones left and keeps the mode.
 TEST(FileManager, KilledWritersLeaveNothingThatReadersOrTheNextWriteWouldSee) {
     TempHome home;
     const std::string folder = home.path() + "/k", path = folder + "/file";
@@ -71,9 +71,7 @@ TEST(FileManager, KilledWritersLeaveNothingThatReadersOrTheNextWriteWouldSee) {
     makeDirs(folder);
     ASSERT_TRUE(writeFileAtomically(path, bytes));
     chmod(path.c_str(), 0640);
-    // One writer lives through it all: no clean-up may take its temporary file.
-    std::atomic<bool> stop = false;
-    bool steadyWrote = true;
+    std::atomic<bool> stop = false, steadyWrote = true;
     std::jthread steady([&] {
         while (!stop) {
             steadyWrote = writeFileAtomically(path, bytes) && steadyWrote;
@@ -93,8 +91,6 @@ TEST(FileManager, KilledWritersLeaveNothingThatReadersOrTheNextWriteWouldSee) {
     stop = true;
     steady.join();
     EXPECT_TRUE(steadyWrote);
-
-    // Whatever the killed ones left, the next write removes.
     ASSERT_TRUE(writeFileAtomically(path, "last"));
     EXPECT_EQ(listDir(folder), std::vector<std::string>{"file"});
     struct stat st {};

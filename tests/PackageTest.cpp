@@ -1,6 +1,5 @@
 // The package as built by CPack, unpacked into a root of its own: what it holds, and its programs
-// run from there. With SONVELA_PACKAGE_ROOT=/ in the environment they check the installed package
-// (scripts/check-package).
+// run from there; with SONVELA_PACKAGE_ROOT=/ the installed package (scripts/check-package).
 #include "shared/LoginItemAPI.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/support/DesktopSession.h"
@@ -22,12 +21,11 @@ using namespace sonvela::test;
 
 namespace {
 
+// Not there yet while ctest lists the tests, before the package is built.
 std::string packageRoot() {
     const char* chosen = std::getenv("SONVELA_PACKAGE_ROOT");
-    // Not there yet while ctest lists the tests, before the package is built.
     std::error_code ignored;
-    std::string root =
-        fs::weakly_canonical(chosen ? chosen : SONVELA_PACKAGE_ROOT, ignored).string();
+    std::string root = fs::weakly_canonical(chosen ? chosen : SONVELA_PACKAGE_ROOT, ignored);
     return root == "/" ? "" : root;
 }
 
@@ -83,7 +81,6 @@ TEST_F(FromTheRoot, TheHelperRestoresASwitch) {
     ASSERT_TRUE(eventually([&] { return helper.restores().size() == 1; })) << helper.log();
 
     server.switchDefault(kHeadphones.name);
-
     // The table it restores from is the default one that ships in the root's helper bundle.
     ASSERT_TRUE(eventually([&] { return helper.restores().size() == 2; })) << helper.log();
     EXPECT_EQ(helper.restores().back(), "hdpn 0.350000");
