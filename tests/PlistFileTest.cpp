@@ -14,11 +14,7 @@ namespace {
 
 // A big-endian number, by default of the 4 bytes our hand-made binary lists use.
 std::string big(std::uint64_t v, int size = 4) {
-    std::string out;
-    for (int i = size - 1; i >= 0; --i) {
-        out += char(v >> (8 * i));
-    }
-    return out;
+    return size == 0 ? "" : big(v >> 8, size - 1) + char(v);
 }
 
 // A binary list of hand-made objects, with 4-byte offsets and references.
@@ -48,9 +44,9 @@ std::string nestedBinary(int depth, int width = 1) {
     return bplist(objects);
 }
 
-std::string nestedXml(int depth) {
+std::string nestedXml(int depth, bool closed = true) {
     std::string xml = "<plist version=\"1.0\">";
-    for (int i = 0; i < depth * 2; ++i) {
+    for (int i = 0; i < depth * (closed ? 2 : 1); ++i) {
         xml += i < depth ? "<array>" : "</array>";
     }
     return xml + "</plist>";
@@ -72,6 +68,8 @@ TEST(PlistFile, BrokenHostileOrOversizedBytesGiveNothing) {
         {"empty", "", false},
         {"truncated xml", xml.substr(0, xml.size() / 2), false},
         {"truncated binary", binary.substr(0, binary.size() - 5), false},
+        {"xml 300000 deep", nestedXml(300000, false), false},
+        {"binary 200000 deep", nestedBinary(200000), false},
         {"binary 2^40 shared copies", nestedBinary(40, 2), false},
         {"xml key with NUL", "<plist><dict><key>a\0b</key><true/></dict></plist>"s, false},
         {"binary key with NUL", smallBinary("\x54\0\0\0\0"s), false},
