@@ -5,39 +5,21 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <dlfcn.h>
-#include <plist/plist.h>
-#include <random>
 
 using namespace platform::plist;
 using namespace sonvela::test;
 using namespace std::string_literals;
 
-// libplist memcpy's a data value's bytes, which must not come from a null pointer even when
-// there are none: such calls are counted here on their way to libplist.
-static int nullDataPointers = 0;
-extern "C" plist_t plist_new_data(const char* val, uint64_t length) {
-    static const auto real =
-        reinterpret_cast<plist_t (*)(const char*, uint64_t)>(dlsym(RTLD_NEXT, "plist_new_data"));
-    nullDataPointers += val == nullptr ? 1 : 0;
-    return real(val, length);
-}
-
 namespace {
 
 // A big-endian number, by default of the 4 bytes our hand-made binary lists use.
 std::string big(std::uint64_t v, int size = 4) {
-    std::string out;
-    for (int i = size - 1; i >= 0; --i) {
-        out += static_cast<char>(v >> (8 * i));
-    }
-    return out;
+    return size == 0 ? "" : big(v >> 8, size - 1) + char(v);
 }
 
 // A binary list of hand-made objects, with 4-byte offsets and references.
 std::string bplist(const std::vector<std::string>& objects, std::uint64_t root = 0) {
-    std::string out = "bplist00";
-    std::string table;
+    std::string out = "bplist00", table;
     for (const std::string& object : objects) {
         table += big(out.size());
         out += object;
@@ -53,16 +35,16 @@ std::string smallBinary(const std::string& keyObject = "\x51k") {
 }
 
 // Each array holds the next one `width` times: 40 levels of two make 2^40 copies once expanded.
-std::string nestedArraysBinary(int depth, int width = 1) {
+std::string nestedBinary(int depth, int width = 1) {
     std::vector<std::string> objects;
     for (int i = 1; i < depth; ++i) {
-        objects.push_back(static_cast<char>(0xA0 + width) + big(i) + (width > 1 ? big(i) : ""));
+        objects.push_back(char(0xA0 + width) + big(i) + (width > 1 ? big(i) : ""));
     }
     objects.push_back("\xA0");
     return bplist(objects);
 }
 
-std::string nestedArraysXml(int depth, bool closed = true) {
+std::string nestedXml(int depth, bool closed = true) {
     std::string xml = "<plist version=\"1.0\">";
     for (int i = 0; i < depth * (closed ? 2 : 1); ++i) {
         xml += i < depth ? "<array>" : "</array>";
@@ -70,40 +52,25 @@ std::string nestedArraysXml(int depth, bool closed = true) {
     return xml + "</plist>";
 }
 
-Dictionary everyKind() {
-    return {{"bools", Array{true, false}},
-            {"ints", Array{-42, INT64_MIN, INT64_MAX}},
-            {"reals", Array{0.53f, -1e30, 1e-300, HUGE_VAL, -HUGE_VAL}},
-            {"texts", Array{"h\xC3\xA9llo <&> \xF0\x9F\x94\x8A\ttab", ""}},
-            {"data", Array{Data{{0, 1, 2, 255}}, Data{}}},
-            {"dates", Array{Date{599627045}, Date{-86400}, Date{3124137600}}},
-            {"uid", Uid{7}},
-            {"nested", Dictionary{{"deeper", Array{Array{}, Dictionary{}}}}}};
-}
-
 TEST(PlistFile, BrokenHostileOrOversizedBytesGiveNothing) {
-    const std::string xml = *toXml(everyKind());
-    const std::string binary = smallBinary();
+    const std::string xml = *toXml(Dictionary{{"k", Array{1, "text"}}}), binary = smallBinary();
     const std::string padded = xml + std::string(kMaxFileSize - xml.size(), ' ');
     std::string badOffset = bplist({"\xA1" + big(1), "\x09"});
     badOffset.replace(18, 4, big(1 << 30)); // the second object's offset
     const std::tuple<const char*, std::string, bool> cases[] = {
-        {"xml", xml, true},
         {"binary", binary, true},
         {"xml at the size limit", padded, true},
         {"xml over the size limit", padded + " ", false},
-        {"xml at the depth limit", nestedArraysXml(kMaxDepth), true},
-        {"xml over the depth limit", nestedArraysXml(kMaxDepth + 1), false},
-        {"binary at the depth limit", nestedArraysBinary(kMaxDepth), true},
-        {"binary over the depth limit", nestedArraysBinary(kMaxDepth + 1), false},
+        {"xml at the depth limit", nestedXml(kMaxDepth), true},
+        {"xml over the depth limit", nestedXml(kMaxDepth + 1), false},
+        {"binary at the depth limit", nestedBinary(kMaxDepth), true},
+        {"binary over the depth limit", nestedBinary(kMaxDepth + 1), false},
         {"empty", "", false},
-        {"text", "hello", false},
         {"truncated xml", xml.substr(0, xml.size() / 2), false},
         {"truncated binary", binary.substr(0, binary.size() - 5), false},
-        {"binary garbage", "bplist00" + std::string(200, '\xA7'), false},
-        {"xml 300000 deep", nestedArraysXml(300000, false), false},
-        {"binary 200000 deep", nestedArraysBinary(200000), false},
-        {"binary 2^40 shared copies", nestedArraysBinary(40, 2), false},
+        {"xml 300000 deep", nestedXml(300000, false), false},
+        {"binary 200000 deep", nestedBinary(200000), false},
+        {"binary 2^40 shared copies", nestedBinary(40, 2), false},
         {"xml key with NUL", "<plist><dict><key>a\0b</key><true/></dict></plist>"s, false},
         {"binary key with NUL", smallBinary("\x54\0\0\0\0"s), false},
         {"binary UTF-16 key with NUL", smallBinary("\x62\0a\0\0"s), false},
@@ -118,68 +85,31 @@ TEST(PlistFile, BrokenHostileOrOversizedBytesGiveNothing) {
     }
 }
 
-TEST(PlistFile, RandomlyDamagedInputNeverTakesTheProgramDown) {
-    const std::string seeds[] = {
-        *toXml(everyKind()), smallBinary(), nestedArraysBinary(40),
-        bplist({"\xA3" + big(1) + big(1) + big(2), "\x33" + std::string(8, 'A'), "\x61\0\x41"s})};
-    std::mt19937 random(20240601);
-    int parsed = 0;
-    for (int round = 0; round < 20000; ++round) {
-        std::string bytes = seeds[round % std::size(seeds)];
-        for (int edits = 1 + random() % 4; edits > 0 && !bytes.empty(); --edits) {
-            std::size_t at = random() % bytes.size();
-            if (int kind = random() % 3; kind == 0) {
-                bytes[at] = static_cast<char>(random());
-            } else if (kind == 1) {
-                bytes.resize(at);
-            } else {
-                bytes.insert(at, bytes.substr(random() % bytes.size(), random() % 16));
-            }
-        }
-        parsed += parse(bytes).has_value();
-    }
-    EXPECT_GT(parsed, 0);
-}
-
-TEST(PlistFile, TextXmlCannotCarryIsNeverWritten) {
+// Every kind stays as it was beside a volume stored; text XML cannot carry is never written.
+TEST(VolumeTable, StoringAVolumeKeepsEveryOtherEntry) {
     TempHome home;
-    const std::string path = home.path() + "/kept/kept.plist";
-    makeDirs(home.path() + "/kept");
-    ASSERT_TRUE(writeXmlAtomically(path, Dictionary{{"old", true}}));
-    const std::string before = readAll(path);
-    for (const std::string& text :
-         {"\0\0\0\0"s, "a\x01"s, "\xFF"s, "\xC0\x80"s, "\xED\xA0\x80"s, "\xE2\x82"s}) {
-        EXPECT_FALSE(toXml(Dictionary{{"k", Array{text}}}));
-        EXPECT_FALSE(writeXmlAtomically(path, Dictionary{{text, 1}}));
-        EXPECT_EQ(readAll(path), before);
-        EXPECT_EQ(listDir(home.path() + "/kept"), std::vector<std::string>{"kept.plist"});
-    }
-}
-
-TEST(VolumeTable, StoringAVolumeKeepsEveryOtherEntryAsOtherReadersSeeIt) {
-    TempHome home;
-    const std::string path = home.path() + "/config.plist";
+    const std::string folder = home.configHome(), path = folder + "/config.plist";
     EXPECT_FALSE(VolumeTable::storeVolume(path, "hdpn", 0.5f)); // no table: none is made
-    EXPECT_FALSE(readDictionary(path));
-    Dictionary table = everyKind();
+    Dictionary table = {{"bools", Array{true, false}},
+                        {"ints", Array{-42, INT64_MIN, INT64_MAX}},
+                        {"reals", Array{0.53f, -1e30, 1e-300, HUGE_VAL, -HUGE_VAL}},
+                        {"texts", Array{"h\xC3\xA9llo <&> \xF0\x9F\x94\x8A\ttab", ""}},
+                        {"data", Array{Data{{0, 1, 2, 255}}, Data{}}},
+                        {"dates", Array{Date{599627045}, Date{-86400}, Date{3124137600}}},
+                        {"uid", Uid{7}},
+                        {"nested", Dictionary{{"deeper", Array{Array{}, Dictionary{}}}}}};
     ASSERT_TRUE(writeXmlAtomically(path, table));
     ASSERT_TRUE(VolumeTable::storeVolume(path, "hdmi", 0.35f));
     table["hdmi"] = 0.35f;
     EXPECT_EQ(readDictionary(path), table);
-    EXPECT_EQ(nullDataPointers, 0);
-
-    // plistlib, the reader and writer other tools use, sees the same and writes it back so.
-    writeAll(
-        home.path() + "/copy.py",
-        "import datetime, plistlib, sys\n"
-        "d = plistlib.load(open(sys.argv[1] + '/config.plist', 'rb'))\n"
-        "assert d['dates'][0] == datetime.datetime(2020, 1, 2, 3, 4, 5)\n"
-        "assert d['ints'][1] == -2**63 and d['texts'][0] == 'h\\xe9llo <&> \\U0001F50A\\ttab'\n"
-        "plistlib.dump(d, open(sys.argv[1] + '/py.xml', 'wb'))\n"
-        "plistlib.dump(d, open(sys.argv[1] + '/py.bin', 'wb'), fmt=plistlib.FMT_BINARY)\n");
-    ASSERT_EQ(std::system(("python3 " + home.path() + "/copy.py " + home.path()).c_str()), 0);
-    EXPECT_EQ(readDictionary(home.path() + "/py.xml"), table);
-    EXPECT_EQ(readDictionary(home.path() + "/py.bin"), table);
+    const std::string before = readAll(path);
+    for (const std::string& text :
+         {"\0\0\0\0"s, "a\x01"s, "\xFF"s, "\xC0\x80"s, "\xED\xA0\x80"s, "\xE2\x82"s}) {
+        EXPECT_FALSE(toXml(Dictionary{{"k", Array{text}}}));
+        EXPECT_FALSE(VolumeTable::storeVolume(path, text, 0.5f));
+    }
+    EXPECT_EQ(readAll(path), before);
+    EXPECT_EQ(listDir(folder), std::vector<std::string>{"config.plist"});
 }
 
 TEST(VolumeTable, NumbersAndNumericTextAreVolumesAndNothingElseIs) {
@@ -194,8 +124,8 @@ TEST(VolumeTable, NumbersAndNumericTextAreVolumesAndNothingElseIs) {
     for (const auto& [value, volume] : cases) {
         ASSERT_TRUE(writeXmlAtomically(path, Dictionary{{"hdpn", value}}));
         EXPECT_EQ(VolumeTable::storedVolume(path, "hdpn"), volume) << readAll(path);
-        EXPECT_EQ(VolumeTable::storedVolume(path, "hdmi"), std::nullopt);
     }
+    EXPECT_EQ(VolumeTable::storedVolume(path, "hdmi"), std::nullopt);
 }
 
 } // namespace
