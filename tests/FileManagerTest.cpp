@@ -97,4 +97,20 @@ TEST(FileManager, KilledWritersLeaveNothingThatReadersOrTheNextWriteWouldSee) {
     EXPECT_EQ(stat(path.c_str(), &st) == 0 ? st.st_mode & 0777 : 0u, 0640u);
 }
 
+// A read-change-write whose file another program created or replaced since the read writes
+// nothing: the other program's change stays.
+TEST(FileManager, AWriteOfWhatWasReadLeavesAFileThatCameMeanwhile) {
+    TempHome home;
+    const std::string path = home.path() + "/file";
+    EXPECT_EQ(writeFileAtomicallyIfUnchanged(path, "first", std::nullopt), WriteOutcome::Written);
+    std::optional<FileIdentity> read = identityAt(path);
+    ASSERT_TRUE(writeFileAtomically(path, "theirs"));
+    EXPECT_EQ(writeFileAtomicallyIfUnchanged(path, "ours", read), WriteOutcome::Changed);
+    EXPECT_EQ(writeFileAtomicallyIfUnchanged(path, "ours", std::nullopt), WriteOutcome::Changed);
+    EXPECT_EQ(readAll(path), "theirs");
+    EXPECT_EQ(writeFileAtomicallyIfUnchanged(path, "ours", identityAt(path)),
+              WriteOutcome::Written);
+    EXPECT_EQ(readAll(path), "ours");
+}
+
 } // namespace
