@@ -231,8 +231,8 @@ TEST_F(HelperEndToEnd, AWriteToAServerThatHangsGivesUpWhenAsked) {
     backend->giveUpWaiting();
     // Well before libpulse would give up by itself, after 30 s.
     EXPECT_TRUE(eventually([&] { return returned.load(); }));
-    writer.join();
     server->freeze(false);
+    writer.join();
 }
 
 // A listener that switches the default output in the middle of its work, as a user can.
@@ -272,6 +272,11 @@ TEST_F(HelperEndToEnd, AListenerActsOnTheOutputItBeganWith) {
     platform::audio::useBackend(platform::audio::makeBackend<platform::audio::PulseBackend>());
     auto other = PulseClient::tryConnect(server->address());
     Switching switching{other.get(), kTv.name, {}, {}};
+    // Gone before `switching`, and never while its lock is held: the loop thread may be
+    // delivering to it, and the backend waits for that thread.
+    struct Uninstall {
+        ~Uninstall() { platform::audio::useBackend(nullptr); }
+    } uninstall;
     const platform::audio::AudioObjectPropertyAddress every{
         platform::audio::kAudioObjectPropertySelectorWildcard,
         platform::audio::kAudioObjectPropertyScopeWildcard,
@@ -285,7 +290,6 @@ TEST_F(HelperEndToEnd, AListenerActsOnTheOutputItBeganWith) {
     }));
     std::lock_guard lock(switching.mutex);
     EXPECT_EQ(switching.seen[1], switching.seen[0]);
-    platform::audio::useBackend(nullptr);
 }
 
 } // namespace
