@@ -61,6 +61,15 @@ TEST(Preferences, OnlyTheUnreadableFileThatWasReadIsMovedAside) {
         }
     }
     EXPECT_GT(asides, 0);
+
+    // However many were moved aside before, old ones never stop a save.
+    writeAll(file + ".corrupt", "old");
+    for (int n = 1; n < 300; ++n) {
+        writeAll(file + "." + std::to_string(n) + ".corrupt", "old");
+    }
+    writeAll(file, "broken again");
+    EXPECT_TRUE(store(1));
+    EXPECT_EQ(readAll(file + ".300.corrupt"), "broken again");
 }
 
 } // namespace
