@@ -42,6 +42,9 @@ for name in sorted(commands):
     std::vector<std::vector<std::string>> commands{{}};
     std::string word;
     FILE* output = popen(withGio(code).c_str(), "r");
+    if (output == nullptr) {
+        return {};
+    }
     for (int c; (c = std::fgetc(output)) != EOF;) {
         if (c != '\0') {
             word += char(c);
