@@ -143,6 +143,23 @@ TEST_F(LoginItemList, ListingIsExactAndStopsAtAnIncompleteEntry) {
     });
 }
 
+// Another tool's file holding a key that is no UTF-8 ({"\xFF\xFE": true}, binary) can be read
+// but not written back: the change is not saved, the file stays whole, and the log says why.
+TEST_F(LoginItemList, AListThatCannotBeWrittenBackIsLoggedAndLeftWhole) {
+    using namespace std::string_literals;
+    const std::string unwritable = "bplist00\xD1\x01\x02\x52\xFF\xFE\x09\x08\x0B\x0E"s +
+                                   std::string(6, '\0') + "\x01\x01" + std::string(7, '\0') +
+                                   "\x03" + std::string(8, '\0') + std::string(7, '\0') + "\x0F";
+    fs::create_directories(fs::path(file()).parent_path());
+    sonvela::test::writeAll(file(), unwritable);
+    testing::internal::CaptureStderr();
+    EXPECT_FALSE(AddLoginItemWithPropertiesToUser(user, "/A.app", 0));
+    EXPECT_NE(testing::internal::GetCapturedStderr().find(
+                  "holds a key or value that XML cannot carry; not saved"),
+              std::string::npos);
+    EXPECT_EQ(readAll(file()), unwritable);
+}
+
 TEST_F(LoginItemList, TwoProgramsAddingAtOnceBothKeepEveryItem) {
     for (int writer = 0; writer < 2; ++writer) {
         if (fork() == 0) {

@@ -5,8 +5,10 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdio>
 #include <dlfcn.h>
 #include <plist/plist.h>
+#include <sys/wait.h>
 
 using namespace platform::plist;
 using namespace sonvela::test;
@@ -56,6 +58,25 @@ std::string nestedBinary(int depth, int width = 1) {
     return bplist(objects);
 }
 
+std::string xmlTable(const std::string& body) {
+    return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\">\n<dict>\n" + body +
+           "</dict>\n</plist>\n";
+}
+
+// Python's plistlib, another program's reader and writer: its exit code and what it printed.
+std::pair<int, std::string> plistlib(const std::string& arguments) {
+    const std::string command = SONVELA_PYTHON3 " '" SONVELA_SOURCE_DIR
+                                "/tests/support/odd_plists.py' " + arguments + " 2>&1";
+    FILE* pipe = popen(command.c_str(), "r");
+    std::string output;
+    std::array<char, 4096> buffer{};
+    while (pipe && std::fgets(buffer.data(), buffer.size(), pipe)) {
+        output += buffer.data();
+    }
+    int status = pipe ? pclose(pipe) : -1;
+    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, output};
+}
+
 std::string nestedXml(int depth, bool closed = true) {
     std::string xml = "<plist version=\"1.0\">";
     for (int i = 0; i < depth * (closed ? 2 : 1); ++i) {
@@ -91,6 +112,14 @@ TEST(PlistFile, BrokenHostileOrOversizedBytesGiveNothing) {
         {"binary ref out of range", bplist({"\xA1" + big(9)}), false},
         {"binary offset out of range", badOffset, false},
         {"binary root out of range", bplist({"\x09"}, 3), false},
+        {"xml stand-in beside a 65-bit integer",
+         "<plist><array><integer>-0x10000000000000000</integer><string>&#1;0&#1;</string></array>"
+         "</plist>",
+         false},
+        {"binary 16-byte unsigned", bplist({"\x14" + big(0, 8) + big(UINT64_MAX, 8)}), true},
+        {"binary 16-byte beyond unsigned", bplist({"\x14" + big(1, 8) + big(0, 8)}), false},
+        {"binary 16-byte negative", bplist({"\x14" + big(UINT64_MAX, 8) + big(UINT64_MAX, 8)}),
+         false},
     };
     for (const auto& [name, bytes, readable] : cases) {
         EXPECT_EQ(parse(bytes).has_value(), readable) << name;
@@ -119,7 +148,11 @@ TEST(VolumeTable, StoringAVolumeKeepsEveryOtherEntry) {
     for (const std::string& text :
          {"\0\0\0\0"s, "a\x01"s, "\xFF"s, "\xC0\x80"s, "\xED\xA0\x80"s, "\xE2\x82"s}) {
         EXPECT_FALSE(toXml(Dictionary{{"k", Array{text}}}));
+        testing::internal::CaptureStderr();
         EXPECT_FALSE(VolumeTable::storeVolume(path, text, 0.5f));
+        EXPECT_NE(testing::internal::GetCapturedStderr().find(
+                      "not written: it holds a key or value that XML cannot carry"),
+                  std::string::npos);
     }
     EXPECT_EQ(readAll(path), before);
     EXPECT_EQ(listDir(folder), std::vector<std::string>{"config.plist"});
@@ -139,6 +172,68 @@ TEST(VolumeTable, NumbersAndNumericTextAreVolumesAndNothingElseIs) {
         EXPECT_EQ(VolumeTable::storedVolume(path, "hdpn"), volume) << readAll(path);
     }
     EXPECT_EQ(VolumeTable::storedVolume(path, "hdmi"), std::nullopt);
+}
+
+// Each number as written, however far out of range: by its sign when too large, as the tiny
+// number it is when too small, unsigned when it was written unsigned.
+TEST(VolumeTable, EveryNumberReadsAsWritten) {
+    TempHome home;
+    const std::string path = home.path() + "/config.plist";
+    const float inf = HUGE_VALF;
+    const std::pair<std::string, std::optional<float>> cases[] = {
+        {"<integer>-99999999999999999999</integer>", -inf},
+        {"<integer>-18446744073709551615</integer>", -inf},
+        {"<integer>-9223372036854775809</integer>", -inf},
+        {"<integer>-9223372036854775808</integer>", -9223372036854775808.0f},
+        {"<integer>18446744073709551615</integer>", 18446744073709551615.0f},
+        {"<integer> 99999999999999999999 </integer>", inf},
+        {"<integer>0x1FFFFFFFFFFFFFFFF</integer>", inf},
+        {"<integer>-0x8000000000000001</integer>", -inf},
+        {"<string>0." + std::string(45, '0') + "1</string>", 0.0f},
+        {"<string>-0." + std::string(45, '0') + "1</string>", -0.0f},
+        {"<string>" + std::string(50, '1') + "</string>", inf},
+        {"<string>0.00001e45</string>", inf},
+        {"<string>100e-48</string>", 0.0f},
+        {"<string>1e99999999999999999999999</string>", inf},
+        {"<string>1e-99999999999999999999999</string>", 0.0f},
+        {"<string>-1e39</string>", -inf},
+    };
+    for (const auto& [entry, volume] : cases) {
+        writeAll(path, xmlTable("<key>hdpn</key>" + entry));
+        EXPECT_EQ(VolumeTable::storedVolume(path, "hdpn"), volume) << entry;
+    }
+}
+
+// Another program's table with a volume stored into it: every other key, read by that program,
+// keeps its value to the bit, from either format. What XML cannot hold at all is not written.
+TEST(VolumeTable, StoringAVolumeKeepsAnotherProgramsValuesExactly) {
+    TempHome home;
+    const std::string source = home.path() + "/source.plist";
+    const std::string path = home.path() + "/config.plist";
+    const std::string beyond64Bits = xmlTable(
+        "<key>below</key><integer>-99999999999999999999</integer>"
+        "<key>above</key><integer>0x1FFFFFFFFFFFFFFFF</integer>"
+        "<key>hdpn</key><real>0.5</real>");
+    const std::pair<const char*, std::string> sources[] = {
+        {"xml", ""}, {"binary", ""}, {"beyond 64 bits", beyond64Bits}};
+    for (const auto& [format, written] : sources) {
+        if (written.empty()) {
+            ASSERT_EQ(plistlib("write " + std::string(format) + " '" + source + "'").first, 0);
+        } else {
+            writeAll(source, written);
+        }
+        writeAll(path, readAll(source));
+        ASSERT_TRUE(VolumeTable::storeVolume(path, "hdpn", 0.42f)) << format;
+        auto [changed, report] = plistlib("compare '" + source + "' '" + path + "'");
+        EXPECT_EQ(changed, 0) << format << "\n" << report;
+        EXPECT_NE(report.find("hdpn: 0.41999998688697815"), std::string::npos) << report;
+        // Ours too, but for NaN, which equals nothing.
+        Dictionary before = *readDictionary(source), after = *readDictionary(path);
+        before["hdpn"] = 0.42f;
+        before.erase("nan");
+        after.erase("nan");
+        EXPECT_TRUE(after == before) << format;
+    }
 }
 
 } // namespace

@@ -26,6 +26,7 @@ using sonvela::test::eventually;
 using sonvela::test::readAll;
 using Table = platform::plist::Dictionary;
 using Value = platform::plist::Value;
+using platform::plist::LargeInteger;
 
 namespace {
 
@@ -122,6 +123,10 @@ const RefreshCase kRefreshCases[] = {
     {"NoEntryShowsHardware", "hdmi", 0.509f, {}, 50, "HDMI / TV"},
     {"WholePercentSetStaysIt", "hdpn", 0.2f, Value(0.53f), 53, "Headphones"},
     {"NotANumberShowsHardware", "hdpn", 0.33f, Value("x"), 33, "Headphones"},
+    {"IntegerBelowAnyShowsZero", "hdpn", 0.2f, Value(LargeInteger{"-99999999999999999999"}), 0,
+     "Headphones"},
+    {"UnsignedMaxShowsItsPercent", "hdpn", 0.2f, Value(UINT64_MAX), 0xFFFFFFFFu, "Headphones"},
+    {"TinyTextShowsZero", "hdpn", 0.2f, Value("0." + std::string(45, '0') + "1"), 0, "Headphones"},
     {"UnknownKindShowsItsCode", "zzzz", 0.5f, {}, 50, "zzzz"}};
 
 INSTANTIATE_TEST_SUITE_P(Cases, Refresh, testing::ValuesIn(kRefreshCases),

@@ -101,7 +101,8 @@ private:
         case 0x0:
             return info == 0x8 || info == 0x9;
         case 0x1:
-            return info <= 4 && fits(at + 1, 1u << info);
+            // libplist keeps the low half of a 16-byte integer: only unsigned 64-bit ones fit.
+            return info <= 4 && fits(at + 1, 1u << info) && (info < 4 || readUInt(at + 1, 8) == 0);
         case 0x2:
             return (info == 2 || info == 3) && fits(at + 1, 1u << info);
         case 0x3:

@@ -1,6 +1,7 @@
 #include "platform/plist/PlistFile.h"
 
 #include "platform/fs/FileManager.h"
+#include "platform/log/Log.h"
 #include "platform/plist/PlistInputCheck.h"
 #include "platform/plist/PlistNodes.h"
 
@@ -36,6 +37,45 @@ struct XmlDeleter {
     void operator()(char* p) const { plist_to_xml_free(p); }
 };
 
+// The XML with each oversized integer element replaced by a string stand-in, whose place its
+// digits take again once libplist has read the rest.
+std::string withStandIns(std::string_view xml, const std::vector<detail::OversizedInteger>& found,
+                         std::vector<std::string>& digits) {
+    std::string result;
+    std::size_t copied = 0;
+    for (const detail::OversizedInteger& integer : found) {
+        result.append(xml.substr(copied, integer.begin - copied));
+        result += "<string>" + detail::standInFor(digits.size()) + "</string>";
+        digits.push_back(integer.digits);
+        copied = integer.end;
+    }
+    result.append(xml.substr(copied));
+    return result;
+}
+
+// Puts the exact elements in the stand-ins' places, and writes carriage returns as references:
+// XML readers turn a raw one into a line feed.
+std::string withExactElements(std::string_view xml, const std::vector<std::string>& exact) {
+    std::string result;
+    result.reserve(xml.size());
+    for (std::size_t i = 0; i < xml.size(); ++i) {
+        static constexpr std::string_view kOpen = "<string>";
+        static constexpr std::string_view kClose = "</string>";
+        if (xml[i] == '\r') {
+            result += "&#13;";
+        } else if (xml.substr(i).starts_with(kOpen) && i + kOpen.size() < xml.size() &&
+                   xml[i + kOpen.size()] == detail::kStandInMark) {
+            std::size_t close = xml.find(kClose, i);
+            std::string_view standIn = xml.substr(i + kOpen.size(), close - i - kOpen.size());
+            result += exact.at(detail::standInIndex(standIn).value());
+            i = close + kClose.size() - 1;
+        } else {
+            result += xml[i];
+        }
+    }
+    return result;
+}
+
 } // namespace
 
 std::optional<Value> parse(std::string_view bytes) {
@@ -43,11 +83,15 @@ std::optional<Value> parse(std::string_view bytes) {
         return std::nullopt;
     }
     bool binary = detail::looksBinary(bytes);
-    if (binary ? !detail::isSafeBinary(bytes) : !detail::isSafeXml(bytes)) {
+    std::vector<detail::OversizedInteger> oversized;
+    if (binary ? !detail::isSafeBinary(bytes) : !detail::isSafeXml(bytes, &oversized)) {
         return std::nullopt;
     }
+    std::vector<std::string> oversizedDigits;
     // libplist reads numbers with C string functions; a terminated copy keeps them in bounds.
-    const std::string terminated(bytes);
+    const std::string terminated = oversized.empty()
+                                       ? std::string(bytes)
+                                       : withStandIns(bytes, oversized, oversizedDigits);
     auto size = static_cast<std::uint32_t>(terminated.size());
     CNumericLocale numeric;
     plist_t raw = nullptr;
@@ -57,11 +101,12 @@ std::optional<Value> parse(std::string_view bytes) {
         plist_from_xml(terminated.data(), size, &raw);
     }
     detail::NodePtr root(raw);
-    return root ? detail::fromNode(root.get()) : std::nullopt;
+    return root ? detail::fromNode(root.get(), oversizedDigits) : std::nullopt;
 }
 
 std::optional<std::string> toXml(const Value& root) {
-    detail::NodePtr node = detail::toNode(root);
+    std::vector<std::string> exactElements;
+    detail::NodePtr node = detail::toNode(root, exactElements);
     if (!node) {
         return std::nullopt;
     }
@@ -73,7 +118,7 @@ std::optional<std::string> toXml(const Value& root) {
     if (!xml) {
         return std::nullopt;
     }
-    return std::string(xml.get(), length);
+    return withExactElements(std::string_view(xml.get(), length), exactElements);
 }
 
 std::optional<Value> readFile(const fs::FileDescriptor& file) {
@@ -101,7 +146,12 @@ std::optional<Dictionary> readDictionary(const std::string& path) {
 
 bool writeXmlAtomically(const std::string& path, const Value& root) {
     std::optional<std::string> xml = toXml(root);
-    return xml && fs::writeFileAtomically(path, *xml);
+    if (!xml) {
+        log::nslog("%s not written: it holds a key or value that XML cannot carry",
+                   log::printable(path).c_str());
+        return false;
+    }
+    return fs::writeFileAtomically(path, *xml);
 }
 
 } // namespace platform::plist

@@ -1,5 +1,6 @@
 #include "platform/plist/PlistValue.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <limits>
@@ -55,6 +56,33 @@ std::size_t numberLength(std::string_view s) {
     return i;
 }
 
+// Whether a decimal number too far from 1 for a float is too large rather than too small: its
+// first significant digit, once the exponent is applied, stands left of the point.
+bool isTooLarge(std::string_view number) {
+    std::size_t exponentAt = number.find_first_of("eE");
+    std::string_view mantissa = number.substr(0, exponentAt);
+    std::size_t point = std::min(mantissa.find('.'), mantissa.size());
+    std::size_t first = mantissa.find_first_of("123456789");
+    if (first == std::string_view::npos) {
+        return false;
+    }
+    // The power of ten of the first significant digit.
+    long long power = first < point ? static_cast<long long>(point - first) - 1
+                                    : -static_cast<long long>(first - point);
+    if (exponentAt != std::string_view::npos) {
+        std::string_view exponent = number.substr(exponentAt + 1);
+        bool negative = exponent.starts_with('-');
+        exponent.remove_prefix(exponent.starts_with('-') || exponent.starts_with('+') ? 1 : 0);
+        // Digits past any float's range change nothing; the cap keeps the sum in range.
+        long long value = 0;
+        for (char c : exponent) {
+            value = std::min(value * 10 + (c - '0'), 1'000'000'000LL);
+        }
+        power += negative ? -value : value;
+    }
+    return power >= 0;
+}
+
 std::optional<float> leadingNumber(std::string_view s) {
     std::size_t start = s.find_first_not_of(" \t\n\r\f\v");
     if (start == std::string_view::npos) {
@@ -72,9 +100,7 @@ std::optional<float> leadingNumber(std::string_view s) {
     float value = 0;
     auto [end, error] = std::from_chars(number.data(), number.data() + number.size(), value);
     if (error == std::errc::result_out_of_range) {
-        bool tiny = number.find("e-") != std::string_view::npos ||
-                    number.find("E-") != std::string_view::npos;
-        value = tiny ? 0.0f : std::numeric_limits<float>::infinity();
+        value = isTooLarge(number) ? std::numeric_limits<float>::infinity() : 0.0f;
     }
     return negative ? -value : value;
 }
@@ -87,6 +113,13 @@ std::optional<float> Value::floatValue() const {
     }
     if (const std::int64_t* i = get<std::int64_t>()) {
         return static_cast<float>(*i);
+    }
+    if (const std::uint64_t* u = get<std::uint64_t>()) {
+        return static_cast<float>(*u);
+    }
+    if (const LargeInteger* large = get<LargeInteger>()) {
+        float infinity = std::numeric_limits<float>::infinity();
+        return large->digits.starts_with('-') ? -infinity : infinity;
     }
     if (const double* d = get<double>()) {
         return narrow(*d);

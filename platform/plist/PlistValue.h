@@ -30,17 +30,27 @@ struct Uid {
     bool operator==(const Uid&) const = default;
 };
 
+// An integer that fits in no 64-bit form, as written ("-99999999999999999999"). Kept as text so
+// that a table holding one is written back as it was.
+struct LargeInteger {
+    std::string digits;
+    bool operator==(const LargeInteger&) const = default;
+};
+
 // One property-list value. Every kind a property list can hold has a place here, so a table
 // read, changed in one key and written back keeps everything else as it was.
 class Value {
 public:
-    using Storage =
-        std::variant<bool, std::int64_t, double, std::string, Data, Date, Uid, Array, Dictionary>;
+    // Integers above INT64_MAX are held unsigned; every other integer is signed.
+    using Storage = std::variant<bool, std::int64_t, std::uint64_t, LargeInteger, double,
+                                 std::string, Data, Date, Uid, Array, Dictionary>;
 
     Value() : storage_(Dictionary{}) {}
     Value(bool b) : storage_(b) {}
     Value(int i) : storage_(std::int64_t{i}) {}
     Value(std::int64_t i) : storage_(i) {}
+    Value(std::uint64_t u) : storage_(fromUnsigned(u)) {}
+    Value(LargeInteger i) : storage_(std::move(i)) {}
     Value(float f) : storage_(double{f}) {}
     Value(double d) : storage_(d) {}
     Value(const char* s) : storage_(std::string(s)) {}
@@ -58,12 +68,18 @@ public:
     template <typename T> T* get() { return std::get_if<T>(&storage_); }
 
     // The value as a single-precision number: numbers and booleans as themselves, text by its
-    // leading number ("0.5abc" → 0.5). Text without one ("x", "") and anything else has none.
+    // leading number ("0.5abc" → 0.5). Too large a number is infinite and too small a one zero,
+    // each with its sign. Text without a number ("x", "") and anything else has none.
     std::optional<float> floatValue() const;
 
     bool operator==(const Value&) const = default;
 
 private:
+    static Storage fromUnsigned(std::uint64_t u) {
+        constexpr auto kSignedMax = std::uint64_t{INT64_MAX};
+        return u <= kSignedMax ? Storage(static_cast<std::int64_t>(u)) : Storage(u);
+    }
+
     Storage storage_;
 };
 

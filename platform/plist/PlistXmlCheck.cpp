@@ -72,10 +72,49 @@ std::size_t skipDeclaration(std::string_view x, std::size_t at) {
     return npos;
 }
 
+int digitValue(char c) {
+    if (c >= '0' && c <= '9') {
+        return c - '0';
+    }
+    if ((c | 0x20) >= 'a' && (c | 0x20) <= 'f') {
+        return (c | 0x20) - 'a' + 10;
+    }
+    return 99;
+}
+
+// Whether an integer as libplist reads it (a sign, then decimal, 0x hex or 0 octal digits up to
+// the first other character) is one it holds: a negative one down to INT64_MIN, a positive one
+// up to UINT64_MAX. Beyond, libplist keeps a wrapped or saturated number.
+bool fitsSixtyFourBits(std::string_view text) {
+    bool negative = text.starts_with('-');
+    text.remove_prefix(negative || text.starts_with('+') ? 1 : 0);
+    unsigned base = 10;
+    if (text.size() > 1 && text[0] == '0' && (text[1] | 0x20) == 'x') {
+        base = 16;
+        text.remove_prefix(2);
+    } else if (text.starts_with('0')) {
+        base = 8;
+    }
+    const std::uint64_t limit = negative ? std::uint64_t{1} << 63 : UINT64_MAX;
+    std::uint64_t value = 0;
+    for (char c : text) {
+        auto digit = static_cast<unsigned>(digitValue(c));
+        if (digit >= base) {
+            break;
+        }
+        if (value > (limit - digit) / base) {
+            return false;
+        }
+        value = value * base + digit;
+    }
+    return true;
+}
+
 // Follows tag nesting from each '<' the way libplist's reader finds them.
 class NestingScan {
 public:
-    explicit NestingScan(std::string_view x) : x_(x) {}
+    NestingScan(std::string_view x, std::vector<OversizedInteger>* oversized)
+        : x_(x), oversized_(oversized) {}
 
     bool run() {
         std::size_t pos = 0;
@@ -105,11 +144,31 @@ private:
             depth_ = depth_ > 0 ? depth_ - 1 : 0;
         } else if ((name == "dict" || name == "array") && !empty && ++depth_ > kMaxDepth) {
             return npos;
+        } else if (name == "integer" && !empty && oversized_) {
+            noteOversized(at, close + 1);
         }
         return close + 1;
     }
 
+    void noteOversized(std::size_t at, std::size_t contentStart) {
+        static constexpr std::string_view kEndTag = "</integer>";
+        std::size_t contentEnd = x_.find('<', contentStart);
+        if (contentEnd == npos || !x_.substr(contentEnd).starts_with(kEndTag)) {
+            return;
+        }
+        std::string_view content = x_.substr(contentStart, contentEnd - contentStart);
+        std::size_t first = content.find_first_not_of(" \t\r\n");
+        if (first == npos) {
+            return;
+        }
+        std::string_view digits = content.substr(first, content.find_last_not_of(" \t\r\n") + 1 - first);
+        if (!fitsSixtyFourBits(digits)) {
+            oversized_->push_back({at, contentEnd + kEndTag.size(), std::string(digits)});
+        }
+    }
+
     std::string_view x_;
+    std::vector<OversizedInteger>* oversized_;
     int depth_ = 0;
 };
 
@@ -137,8 +196,8 @@ std::size_t utf8Length(std::string_view s, std::size_t i) {
 
 } // namespace
 
-bool isSafeXml(std::string_view bytes) {
-    return bytes.find('\0') == npos && NestingScan(bytes).run();
+bool isSafeXml(std::string_view bytes, std::vector<OversizedInteger>* oversized) {
+    return bytes.find('\0') == npos && NestingScan(bytes, oversized).run();
 }
 
 bool isXmlText(std::string_view text) {

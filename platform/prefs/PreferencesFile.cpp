@@ -114,8 +114,13 @@ PreferencesFile::Step PreferencesFile::updateOnce(const Edit& edit,
                                                   std::optional<fs::FileIdentity>& putAside) const {
     Snapshot current = snapshot();
     plist::Dictionary values = current.values.value_or(plist::Dictionary{});
-    std::optional<std::string> xml;
-    if (!edit(values) || !(xml = plist::toXml(values))) {
+    if (!edit(values)) {
+        return Step::Failed;
+    }
+    std::optional<std::string> xml = plist::toXml(values);
+    if (!xml) {
+        log::nslog("preferences file %s holds a key or value that XML cannot carry; not saved",
+                   log::printable(path_).c_str());
         return Step::Failed;
     }
     if (!current.values && !(current.identity && current.identity == putAside)) {
@@ -132,6 +137,8 @@ PreferencesFile::Step PreferencesFile::updateOnce(const Edit& edit,
     case fs::WriteOutcome::Changed:
         return Step::Again;
     case fs::WriteOutcome::Failed:
+        log::nslog("preferences file %s could not be written: %s; not saved",
+                   log::printable(path_).c_str(), std::strerror(errno));
         break;
     }
     return Step::Failed;
