@@ -155,7 +155,8 @@ TEST_F(LoginItemList, AListThatCannotBeWrittenBackIsLoggedAndLeftWhole) {
     testing::internal::CaptureStderr();
     EXPECT_FALSE(AddLoginItemWithPropertiesToUser(user, "/A.app", 0));
     EXPECT_NE(testing::internal::GetCapturedStderr().find(
-                  "holds a key or value that XML cannot carry; not saved"),
+                  "holds a key or value that XML cannot carry, or would be larger than 4 MiB; "
+                  "not saved"),
               std::string::npos);
     EXPECT_EQ(readAll(file()), unwritable);
 }

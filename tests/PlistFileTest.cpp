@@ -155,6 +155,18 @@ TEST(VolumeTable, StoringAVolumeKeepsEveryOtherEntry) {
                   std::string::npos);
     }
     EXPECT_EQ(readAll(path), before);
+    // 2^18 shared copies of one small array: a few hundred bytes as read, megabytes written out.
+    std::vector<std::string> shared{"\xD1" + big(1) + big(2), "\x54list"};
+    for (int level = 2; level < 20; ++level) {
+        shared.push_back("\xA2" + big(level + 1) + big(level + 1));
+    }
+    shared.push_back("\xA0");
+    writeAll(path, bplist(shared));
+    testing::internal::CaptureStderr();
+    EXPECT_FALSE(VolumeTable::storeVolume(path, "hdpn", 0.5f));
+    EXPECT_NE(testing::internal::GetCapturedStderr().find("or would be larger than 4 MiB"),
+              std::string::npos);
+    EXPECT_EQ(readAll(path), bplist(shared));
     EXPECT_EQ(listDir(folder), std::vector<std::string>{"config.plist"});
 }
 

@@ -118,6 +118,11 @@ std::optional<std::string> toXml(const Value& root) {
     if (!xml) {
         return std::nullopt;
     }
+    // A file we would refuse to read is no file to write: a small binary list of shared objects
+    // can grow past the cap once written out in full.
+    if (length > kMaxFileSize) {
+        return std::nullopt;
+    }
     return withExactElements(std::string_view(xml.get(), length), exactElements);
 }
 
@@ -147,7 +152,8 @@ std::optional<Dictionary> readDictionary(const std::string& path) {
 bool writeXmlAtomically(const std::string& path, const Value& root) {
     std::optional<std::string> xml = toXml(root);
     if (!xml) {
-        log::nslog("%s not written: it holds a key or value that XML cannot carry",
+        log::nslog("%s not written: it holds a key or value that XML cannot carry, or would "
+                   "be larger than 4 MiB",
                    log::printable(path).c_str());
         return false;
     }

@@ -19,7 +19,7 @@ inline constexpr int kMaxDepth = 256;
 std::optional<Value> parse(std::string_view bytes);
 
 // The value as Apple-style XML, or nullopt when it holds something XML cannot carry (a key or
-// string with a NUL, a control character or invalid UTF-8).
+// string with a NUL, a control character or invalid UTF-8) or would be larger than kMaxFileSize.
 std::optional<std::string> toXml(const Value& root);
 
 // Reads a whole property-list file; nullopt when it is missing, not a regular file, unreadable

@@ -119,7 +119,8 @@ PreferencesFile::Step PreferencesFile::updateOnce(const Edit& edit,
     }
     std::optional<std::string> xml = plist::toXml(values);
     if (!xml) {
-        log::nslog("preferences file %s holds a key or value that XML cannot carry; not saved",
+        log::nslog("preferences file %s holds a key or value that XML cannot carry, or would be "
+                   "larger than 4 MiB; not saved",
                    log::printable(path_).c_str());
         return Step::Failed;
     }

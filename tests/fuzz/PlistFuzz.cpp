@@ -1,5 +1,5 @@
 // Property lists from anywhere: whatever the bytes, reading never crashes, and what was read
-// writes as XML that reads back to the same XML.
+// writes as XML that reads back to the same XML, or is not written at all.
 #include "platform/plist/PlistFile.h"
 
 #include <cstdint>
