@@ -104,6 +104,8 @@ TEST(PlistFile, BrokenHostileOrOversizedBytesGiveNothing) {
         {"xml 300000 deep", nestedXml(300000, false), false},
         {"binary 200000 deep", nestedBinary(200000), false},
         {"binary 2^40 shared copies", nestedBinary(40, 2), false},
+        {"binary 2^13 shared copies", nestedBinary(13, 2), false},
+        {"binary 2^10 shared copies", nestedBinary(10, 2), true},
         {"xml key with NUL", "<plist><dict><key>a\0b</key><true/></dict></plist>"s, false},
         {"binary key with NUL", smallBinary("\x54\0\0\0\0"s), false},
         {"binary UTF-16 key with NUL", smallBinary("\x62\0a\0\0"s), false},
@@ -155,12 +157,13 @@ TEST(VolumeTable, StoringAVolumeKeepsEveryOtherEntry) {
                   std::string::npos);
     }
     EXPECT_EQ(readAll(path), before);
-    // 2^18 shared copies of one small array: a few hundred bytes as read, megabytes written out.
-    std::vector<std::string> shared{"\xD1" + big(1) + big(2), "\x54list"};
-    for (int level = 2; level < 20; ++level) {
-        shared.push_back("\xA2" + big(level + 1) + big(level + 1));
+    // Half a million references to one shared true: 2 MB as read, over 4 MiB written out.
+    std::string trues;
+    for (int i = 0; i < 500000; ++i) {
+        trues += big(3);
     }
-    shared.push_back("\xA0");
+    const std::vector<std::string> shared{"\xD1" + big(1) + big(2), "\x54list",
+                                          "\xAF\x12" + big(500000) + trues, "\x09"};
     writeAll(path, bplist(shared));
     testing::internal::CaptureStderr();
     EXPECT_FALSE(VolumeTable::storeVolume(path, "hdpn", 0.5f));

@@ -1,6 +1,7 @@
 #include "platform/plist/PlistFile.h"
 #include "platform/plist/PlistInputCheck.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <vector>
 
@@ -10,8 +11,12 @@ namespace {
 
 constexpr std::string_view kMagic = "bplist00";
 constexpr std::size_t kTrailerSize = 32;
-// Shared objects are expanded into copies by libplist; cap the copies as XML would cap them.
+// Shared objects are expanded into copies by libplist. A list whose every object is reached
+// once, or a scalar shared between references, as other writers share them, is reached no
+// more often than the file has bytes; containers shared many times over are not, and a few
+// hundred bytes of them would take seconds and hundreds of megabytes to expand.
 constexpr std::size_t kMaxExpandedObjects = 1 << 20;
+constexpr std::size_t kExpansionAllowance = 4096;
 
 struct Span {
     std::uint64_t start = 0;
@@ -81,7 +86,7 @@ private:
     }
 
     bool checkObject(std::uint64_t index, int depth) {
-        if (++visited_ > kMaxExpandedObjects || index >= objectCount_ || onPath_[index]) {
+        if (++visited_ > maxVisits_ || index >= objectCount_ || onPath_[index]) {
             return false;
         }
         std::uint64_t at = readUInt(tableStart_ + index * offsetSize_, offsetSize_);
@@ -177,6 +182,8 @@ private:
     std::uint64_t root_ = 0;
     std::uint64_t tableStart_ = 0;
     std::size_t visited_ = 0;
+    const std::size_t maxVisits_ =
+        std::min(kMaxExpandedObjects, b_.size() + kExpansionAllowance);
     std::vector<bool> onPath_;
 };
 

@@ -197,10 +197,17 @@ private:
         return uid ? uid : Value(std::move(result));
     }
 
+    // Walked with an iterator: finding an item by its index walks the list up to it.
     std::optional<Value> arrayFromNode(plist_t node, int depth) {
         Array result;
+        plist_array_iter rawIter = nullptr;
+        plist_array_new_iter(node, &rawIter);
+        Malloced<void> iter(rawIter);
+        result.reserve(plist_array_get_size(node));
         for (std::uint32_t i = 0, n = plist_array_get_size(node); i < n; ++i) {
-            std::optional<Value> value = fromNodeAt(plist_array_get_item(node, i), depth);
+            plist_t item = nullptr;
+            plist_array_next_item(node, iter.get(), &item);
+            std::optional<Value> value = item ? fromNodeAt(item, depth) : std::nullopt;
             if (!value) {
                 return std::nullopt;
             }
