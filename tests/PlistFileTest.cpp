@@ -1,4 +1,5 @@
 #include "platform/plist/PlistFile.h"
+#include "platform/fs/FileManager.h"
 #include "shared/VolumeTable.h"
 #include "tests/support/TempHome.h"
 
@@ -7,6 +8,7 @@
 #include <cmath>
 #include <dlfcn.h>
 #include <plist/plist.h>
+#include <unistd.h>
 
 using namespace platform::plist;
 using namespace sonvela::test;
@@ -95,6 +97,18 @@ TEST(PlistFile, BrokenHostileOrOversizedBytesGiveNothing) {
     for (const auto& [name, bytes, readable] : cases) {
         EXPECT_EQ(parse(bytes).has_value(), readable) << name;
     }
+}
+
+// A file over the cap is refused by its size, before a byte of it is read or held in memory.
+TEST(PlistFile, AnOversizedFileIsRefusedBeforeItIsRead) {
+    TempHome home;
+    const std::string path = home.path() + "/config.plist", xml = *toXml(Dictionary{{"k", 1}});
+    writeAll(path, xml + std::string(kMaxFileSize - xml.size(), ' '));
+    EXPECT_TRUE(readFile(path).has_value()) << "at the cap";
+    ASSERT_EQ(truncate(path.c_str(), 100 << 20), 0);
+    platform::fs::FileDescriptor file = platform::fs::openRegularFile(path);
+    EXPECT_EQ(readFile(file), std::nullopt);
+    EXPECT_EQ(lseek(file.get(), 0, SEEK_CUR), 0) << "bytes were read";
 }
 
 // Every kind stays as it was beside a volume stored; text XML cannot carry is never written.
