@@ -1,4 +1,5 @@
 #include "platform/plist/PlistFile.h"
+#include "platform/audio/OutputKinds.h"
 #include "platform/fs/FileManager.h"
 #include "shared/VolumeTable.h"
 #include "tests/support/TempHome.h"
@@ -96,6 +97,28 @@ TEST(PlistFile, BrokenHostileOrOversizedBytesGiveNothing) {
     };
     for (const auto& [name, bytes, readable] : cases) {
         EXPECT_EQ(parse(bytes).has_value(), readable) << name;
+    }
+}
+
+// What ships for the kinds of output: a default volume for each kind but the ignored one and
+// nothing else, and for every kind a display name and an icon.
+TEST(Resources, EveryKindOfOutputHasItsDefaultVolumeNameAndIcon) {
+    const std::string resources = SONVELA_SOURCE_DIR "/resources/";
+    std::optional<Dictionary> defaults = readDictionary(resources + "DefaultConfig.plist");
+    ASSERT_TRUE(defaults);
+    EXPECT_EQ(defaults->size(), platform::audio::kOutputKinds.size() - 1);
+    for (std::string_view kind : platform::audio::kOutputKinds) {
+        const std::string key(kind);
+        std::optional<float> volume =
+            defaults->count(key) ? defaults->at(key).floatValue() : std::nullopt;
+        EXPECT_EQ(volume.has_value(), kind != platform::audio::kIgnoredOutputKind) << key;
+        EXPECT_TRUE(!volume || (*volume >= 0.0f && *volume <= 1.0f)) << key;
+        for (const char* table : {"AudioDeviceName", "AudioDeviceIcon"}) {
+            auto strings = readDictionary(resources + "Sonvela/" + table + ".strings");
+            ASSERT_TRUE(strings) << table;
+            EXPECT_TRUE(strings->count(key) && strings->at(key).is<std::string>())
+                << table << " " << key;
+        }
     }
 }
 
