@@ -41,15 +41,7 @@ std::optional<plist::Value> TQZAppTool::getPlistValue(const std::string& key,
     if (!path) {
         return std::nullopt;
     }
-    auto table = plist::readDictionary(*path);
-    if (!table) {
-        return std::nullopt;
-    }
-    auto found = table->find(key);
-    if (found == table->end()) {
-        return std::nullopt;
-    }
-    return found->second;
+    return plist::readValue(*path, key);
 }
 
 std::optional<plist::Value> TQZAppTool::getConfig(const std::string& key) {

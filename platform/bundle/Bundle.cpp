@@ -91,27 +91,15 @@ std::string Bundle::localizedString(const std::string& key, const std::string& v
     if (!path) {
         return fallback;
     }
-    auto entries = plist::readDictionary(*path);
-    if (!entries) {
+    std::optional<plist::Value> found = plist::readValue(*path, key);
+    if (!found || !found->is<std::string>()) {
         return fallback;
     }
-    auto found = entries->find(key);
-    if (found == entries->end() || !found->second.is<std::string>()) {
-        return fallback;
-    }
-    return *found->second.get<std::string>();
+    return *found->get<std::string>();
 }
 
 std::optional<plist::Value> Bundle::infoValue(const std::string& key) const {
-    auto info = plist::readDictionary(paths::appendPathComponent(bundlePath_, "Info.plist"));
-    if (!info) {
-        return std::nullopt;
-    }
-    auto found = info->find(key);
-    if (found == info->end()) {
-        return std::nullopt;
-    }
-    return found->second;
+    return plist::readValue(paths::appendPathComponent(bundlePath_, "Info.plist"), key);
 }
 
 } // namespace platform::bundle

@@ -99,6 +99,18 @@ std::optional<Dictionary> readDictionary(const std::string& path) {
     return readDictionary(fs::openRegularFile(path));
 }
 
+std::optional<Value> readValue(const std::string& path, const std::string& key) {
+    std::optional<Dictionary> table = readDictionary(path);
+    if (!table) {
+        return std::nullopt;
+    }
+    auto found = table->find(key);
+    if (found == table->end()) {
+        return std::nullopt;
+    }
+    return std::move(found->second);
+}
+
 bool writeXmlAtomically(const std::string& path, const Value& root) {
     std::optional<std::string> xml = toXml(root);
     return xml && fs::writeFileAtomically(path, *xml);
