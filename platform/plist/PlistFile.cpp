@@ -99,8 +99,7 @@ std::optional<Dictionary> readDictionary(const std::string& path) {
     return readDictionary(fs::openRegularFile(path));
 }
 
-std::optional<Value> readValue(const std::string& path, const std::string& key) {
-    std::optional<Dictionary> table = readDictionary(path);
+std::optional<Value> valueForKey(std::optional<Dictionary> table, const std::string& key) {
     if (!table) {
         return std::nullopt;
     }
@@ -109,6 +108,10 @@ std::optional<Value> readValue(const std::string& path, const std::string& key) 
         return std::nullopt;
     }
     return std::move(found->second);
+}
+
+std::optional<Value> readValue(const std::string& path, const std::string& key) {
+    return valueForKey(readDictionary(path), key);
 }
 
 bool writeXmlAtomically(const std::string& path, const Value& root) {

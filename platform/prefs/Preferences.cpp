@@ -109,15 +109,7 @@ std::optional<plist::Value> copyValue(const std::string& key, const std::string&
             }
         }
     }
-    std::optional<plist::Dictionary> values = file->read();
-    if (!values) {
-        return std::nullopt;
-    }
-    auto found = values->find(key);
-    if (found == values->end()) {
-        return std::nullopt;
-    }
-    return std::move(found->second);
+    return plist::valueForKey(file->read(), key);
 }
 
 bool setValue(const std::string& key, const std::optional<plist::Value>& value,
