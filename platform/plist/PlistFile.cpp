@@ -36,9 +36,9 @@ struct XmlDeleter {
     void operator()(char* p) const { plist_to_xml_free(p); }
 };
 
-} // namespace
-
-std::optional<Value> parse(std::string_view bytes) {
+// libplist reads numbers with C string functions: the bytes must end in a NUL, as those of a
+// std::string do, to keep them in bounds.
+std::optional<Value> parseTerminated(const std::string& bytes) {
     if (bytes.empty() || bytes.size() > kMaxFileSize) {
         return std::nullopt;
     }
@@ -46,18 +46,25 @@ std::optional<Value> parse(std::string_view bytes) {
     if (binary ? !detail::isSafeBinary(bytes) : !detail::isSafeXml(bytes)) {
         return std::nullopt;
     }
-    // libplist reads numbers with C string functions; a terminated copy keeps them in bounds.
-    const std::string terminated(bytes);
-    auto size = static_cast<std::uint32_t>(terminated.size());
+    auto size = static_cast<std::uint32_t>(bytes.size());
     CNumericLocale numeric;
     plist_t raw = nullptr;
     if (binary) {
-        plist_from_bin(terminated.data(), size, &raw);
+        plist_from_bin(bytes.c_str(), size, &raw);
     } else {
-        plist_from_xml(terminated.data(), size, &raw);
+        plist_from_xml(bytes.c_str(), size, &raw);
     }
     detail::NodePtr root(raw);
     return root ? detail::fromNode(root.get()) : std::nullopt;
+}
+
+} // namespace
+
+std::optional<Value> parse(std::string_view bytes) {
+    if (bytes.empty() || bytes.size() > kMaxFileSize) {
+        return std::nullopt;
+    }
+    return parseTerminated(std::string(bytes));
 }
 
 std::optional<std::string> toXml(const Value& root) {
@@ -80,7 +87,8 @@ std::optional<Value> readFile(const fs::FileDescriptor& file) {
     // The cap is checked on the bytes themselves: the file may still grow while it is read.
     std::optional<std::string> bytes =
         file.valid() ? fs::readToEnd(file.get(), kMaxFileSize) : std::nullopt;
-    return bytes ? parse(*bytes) : std::nullopt;
+    // Parsed where it was read: no second copy of up to the cap.
+    return bytes ? parseTerminated(*bytes) : std::nullopt;
 }
 
 std::optional<Value> readFile(const std::string& path) {
