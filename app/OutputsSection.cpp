@@ -2,6 +2,7 @@
 
 #include "app/CeilingSpinBox.h"
 #include "app/SonvelaAppDelegate.h"
+#include "platform/audio/OutputKinds.h"
 #include "platform/bundle/Bundle.h"
 #include "platform/fs/FileManager.h"
 #include "platform/log/Log.h"
@@ -42,8 +43,13 @@ void logRefused(const char* what, const QString& type, const std::optional<std::
 } // namespace
 
 const std::vector<QString>& OutputsSection::kinds() {
-    static const std::vector<QString> kinds{"blth", "usbo", "hdpn", "hdst", "hdmi",
-                                            "spdf", "line", "netw", "othr", "ispk"};
+    static const std::vector<QString> kinds = [] {
+        std::vector<QString> all;
+        for (std::string_view kind : platform::audio::kOutputKinds) {
+            all.push_back(QString::fromLatin1(kind.data(), qsizetype(kind.size())));
+        }
+        return all;
+    }();
     return kinds;
 }
 

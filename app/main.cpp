@@ -1,8 +1,10 @@
 #include "app/SettingsApplication.h"
+#include "shared/SonvelaNames.h"
 
 #include <QApplication>
 
 int main(int argc, char** argv) {
+    useSonvelaNames();
     QApplication app(argc, argv);
     app.setApplicationName(QStringLiteral("Sonvela"));
     app.setDesktopFileName(QStringLiteral("org.sonvela.Sonvela"));

@@ -6,6 +6,7 @@
 #include "platform/audio/SimulatedBackend.h"
 #include "shared/AppUtil.h"
 #include "shared/CeilingTable.h"
+#include "shared/SonvelaNames.h"
 #include "shared/VolumeTable.h"
 
 #include "ui_MainWindow.h"
@@ -19,6 +20,7 @@
 using namespace platform::audio;
 
 int main(int argc, char** argv) {
+    useSonvelaNames();
     if (argc != 2) {
         std::fprintf(stderr, "usage: sonvela_screenshot OUTPUT.png\n");
         return 2;

@@ -1,11 +1,13 @@
 #include "helper/Sonvela_HelperAppDelegate.h"
 #include "platform/process/InstanceLock.h"
+#include "shared/SonvelaNames.h"
 
 #include <csignal>
 #include <malloc.h>
 #include <unistd.h>
 
 int main() {
+    useSonvelaNames();
     // Three threads and a few small allocations: one malloc arena is plenty, and each extra
     // one would stay resident all day.
     mallopt(M_ARENA_MAX, 1);

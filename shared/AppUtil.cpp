@@ -4,44 +4,11 @@
 #include "platform/process/ApplicationLauncher.h"
 #include "platform/process/ProcessExit.h"
 #include "platform/process/ProgramRunner.h"
+#include "platform/text/Utf8.h"
 #include "shared/LoginItemAPI.h"
 #include "shared/TQZAppTool.h"
 
 namespace {
-
-// Text as a UTF-8 decoder accepts it: no stray or missing continuation bytes, no overlong
-// forms, no surrogates, nothing above U+10FFFF.
-bool isUtf8(const std::string& text) {
-    std::size_t i = 0;
-    while (i < text.size()) {
-        auto lead = static_cast<unsigned char>(text[i]);
-        if (lead < 0x80) {
-            ++i;
-            continue;
-        }
-        std::size_t length = (lead & 0xE0) == 0xC0   ? 2
-                             : (lead & 0xF0) == 0xE0 ? 3
-                             : (lead & 0xF8) == 0xF0 ? 4
-                                                     : 0;
-        if (length == 0 || i + length > text.size()) {
-            return false;
-        }
-        char32_t code = lead & (0x7F >> length);
-        for (std::size_t k = 1; k < length; ++k) {
-            auto next = static_cast<unsigned char>(text[i + k]);
-            if ((next & 0xC0) != 0x80) {
-                return false;
-            }
-            code = (code << 6) | (next & 0x3F);
-        }
-        const char32_t smallest[] = {0, 0, 0x80, 0x800, 0x10000};
-        if (code < smallest[length] || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) {
-            return false;
-        }
-        i += length;
-    }
-    return true;
-}
 
 std::vector<std::string> cutAtLineEnds(const std::string& text) {
     std::vector<std::string> pieces;
@@ -84,7 +51,7 @@ void AppUtil::launchApplication(const std::string& path) {
 std::vector<std::string> AppUtil::getApplicationPidsByName(const std::string& name) {
     std::string script = TQZAppTool::getResPath() + "getApplicationPid.sh";
     std::optional<std::string> output = platform::process::runProgram("/bin/sh", {script, name});
-    if (!output || output->empty() || !isUtf8(*output)) {
+    if (!output || output->empty() || !platform::text::isUtf8(*output)) {
         return {};
     }
     return cutAtLineEnds(*output);

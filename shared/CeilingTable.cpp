@@ -1,6 +1,7 @@
 #include "shared/CeilingTable.h"
 
 #include "platform/fs/FileManager.h"
+#include "platform/paths/SearchPath.h"
 #include "platform/plist/PlistFile.h"
 #include "shared/TQZAppTool.h"
 #include "shared/VolumeTable.h"
@@ -8,7 +9,8 @@
 namespace plist = platform::plist;
 
 std::optional<std::string> CeilingTable::getUserCeilingsFilePath() {
-    auto folder = TQZAppTool::applicationSupportFolder("Sonvela");
+    // Only looked up: the helper reads this file on every restore and never writes it.
+    auto folder = TQZAppTool::applicationSupportPath("Sonvela");
     return folder ? std::optional(*folder + "/ceilings.plist") : std::nullopt;
 }
 
@@ -40,5 +42,9 @@ bool CeilingTable::storeCeiling(const std::optional<std::string>& path,
     } else {
         table.erase(outputType);
     }
+    // The first ceiling of a fresh account: its folders, private to the user, as for the table.
+    std::string folder = platform::fs::parentOf(*path);
+    platform::paths::makeUserFolder(platform::fs::parentOf(folder));
+    platform::paths::makeUserFolder(folder);
     return plist::writeXmlAtomically(*path, table);
 }

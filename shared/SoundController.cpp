@@ -81,7 +81,7 @@ std::uint32_t SoundController::getAudioDeviceDataSource() {
 
 std::string SoundController::getAudioDeviceDataSourceName() {
     std::uint32_t code = getAudioDeviceDataSource();
-    return {char(code >> 24), char(code >> 16), char(code >> 8), char(code)};
+    return platform::audio::fourCharText(code);
 }
 
 float SoundController::getHardwareVolume() {

@@ -1,6 +1,7 @@
 #include "shared/TQZAppTool.h"
 
 #include "platform/bundle/Bundle.h"
+#include "platform/fs/FileManager.h"
 #include "platform/paths/SearchPath.h"
 #include "platform/plist/PlistFile.h"
 
@@ -15,16 +16,22 @@ std::string TQZAppTool::getAppPath() {
     return Bundle::main().bundlePath() + "/";
 }
 
-std::optional<std::string> TQZAppTool::applicationSupportFolder(const std::string& folderName) {
+std::optional<std::string> TQZAppTool::applicationSupportPath(const std::string& folderName) {
     auto folders = platform::paths::applicationSupportDirectories();
     if (folders.empty()) {
         return std::nullopt;
     }
-    std::string path = platform::paths::appendPathComponent(folders.front(), folderName);
-    // A fresh account may not have its config folder yet. Failing here is not an error of its
-    // own: whoever uses the path finds nothing there.
-    platform::paths::makeUserFolder(folders.front());
-    platform::paths::makeUserFolder(path);
+    return platform::paths::appendPathComponent(folders.front(), folderName);
+}
+
+std::optional<std::string> TQZAppTool::applicationSupportFolder(const std::string& folderName) {
+    auto path = applicationSupportPath(folderName);
+    if (path) {
+        // A fresh account may not have its config folder yet. Failing here is not an error of
+        // its own: whoever uses the path finds nothing there.
+        platform::paths::makeUserFolder(platform::fs::parentOf(*path));
+        platform::paths::makeUserFolder(*path);
+    }
     return path;
 }
 
@@ -34,15 +41,7 @@ std::optional<plist::Value> TQZAppTool::getPlistValue(const std::string& key,
     if (!path) {
         return std::nullopt;
     }
-    auto table = plist::readDictionary(*path);
-    if (!table) {
-        return std::nullopt;
-    }
-    auto found = table->find(key);
-    if (found == table->end()) {
-        return std::nullopt;
-    }
-    return found->second;
+    return plist::readValue(*path, key);
 }
 
 std::optional<plist::Value> TQZAppTool::getConfig(const std::string& key) {

@@ -20,6 +20,8 @@ public:
     // (the data folder's parent is not), private to the user; folders already there stay as
     // they are. nullopt when the user has no application data folder at all.
     static std::optional<std::string> applicationSupportFolder(const std::string& folderName);
+    // The same path, without creating anything.
+    static std::optional<std::string> applicationSupportPath(const std::string& folderName);
 
     static std::optional<platform::plist::Value> getPlistValue(const std::string& key,
                                                                const std::string& fileName);

@@ -30,15 +30,8 @@ std::optional<float> VolumeTable::storedVolume(const std::optional<std::string>&
     if (!path) {
         return std::nullopt;
     }
-    auto table = plist::readDictionary(*path);
-    if (!table) {
-        return std::nullopt;
-    }
-    auto found = table->find(outputType);
-    if (found == table->end()) {
-        return std::nullopt;
-    }
-    auto volume = found->second.floatValue();
+    auto found = plist::readValue(*path, outputType);
+    auto volume = found ? found->floatValue() : std::nullopt;
     // NaN is no volume: it would reach the sound server as garbage.
     if (volume && std::isnan(*volume)) {
         return std::nullopt;

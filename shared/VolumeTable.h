@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/audio/OutputKinds.h"
+
 #include <optional>
 #include <string>
 
@@ -9,7 +11,7 @@ public:
     VolumeTable() = delete;
 
     // The ignored output type, the internal speakers: no volume is kept for it.
-    static constexpr const char* kIgnoredOutputType = "ispk";
+    static constexpr const char* kIgnoredOutputType = platform::audio::kIgnoredOutputKind.data();
 
     // Copies the bundle's default table to the user's path when nothing is there yet. An
     // existing file is never replaced, whatever it holds.

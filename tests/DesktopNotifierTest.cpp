@@ -1,6 +1,5 @@
 #include "platform/notify/DesktopNotifier.h"
 #include "helper/Sonvela_HelperAppDelegate.h"
-#include "platform/notify/SessionBusAddress.h"
 #include "shared/SoundController.h"
 
 #include "tests/support/Eventually.h"
@@ -77,19 +76,6 @@ TEST(DesktopNotifier, AFailedMuteIsLoggedEveryTimeAndShownAtMostOnceAMinuteWitho
     std::string logged = failMute(everyTime, false) + failMute(everyTime, false);
     EXPECT_EQ(std::count(logged.begin(), logged.end(), '\n'), 2) << logged;
     EXPECT_TRUE(eventually([&] { return readAll(record) == shown + shown; })) << readAll(record);
-}
-
-TEST(SessionBusAddress, FindsTheFirstUnixSocket) {
-    const std::tuple<const char*, const char*, bool> cases[] = {
-        {"tcp:host=localhost,port=1;unix:guid=1,abstract=/tmp/a%2cb%3b", "/tmp/a,b;", true},
-        {"unix:path=/tmp/bad%zz;unix:path=/tmp/good", "/tmp/good", false},
-        {"unix:tmpdir=/tmp", "", false},
-    };
-    for (const auto& [address, socket, abstract] : cases) {
-        std::optional<UnixSocket> found = unixSocketIn(address);
-        EXPECT_EQ(found ? found->name : "", socket) << address;
-        EXPECT_EQ(found && found->abstract, abstract) << address;
-    }
 }
 
 } // namespace

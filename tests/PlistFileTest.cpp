@@ -1,4 +1,6 @@
 #include "platform/plist/PlistFile.h"
+#include "platform/audio/OutputKinds.h"
+#include "platform/fs/FileManager.h"
 #include "shared/VolumeTable.h"
 #include "tests/support/TempHome.h"
 
@@ -9,6 +11,7 @@
 #include <dlfcn.h>
 #include <plist/plist.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 using namespace platform::plist;
 using namespace sonvela::test;
@@ -126,6 +129,40 @@ TEST(PlistFile, BrokenHostileOrOversizedBytesGiveNothing) {
     for (const auto& [name, bytes, readable] : cases) {
         EXPECT_EQ(parse(bytes).has_value(), readable) << name;
     }
+}
+
+// What ships for the kinds of output: a default volume for each kind but the ignored one and
+// nothing else, and for every kind a display name and an icon.
+TEST(Resources, EveryKindOfOutputHasItsDefaultVolumeNameAndIcon) {
+    const std::string resources = SONVELA_SOURCE_DIR "/resources/";
+    std::optional<Dictionary> defaults = readDictionary(resources + "DefaultConfig.plist");
+    ASSERT_TRUE(defaults);
+    EXPECT_EQ(defaults->size(), platform::audio::kOutputKinds.size() - 1);
+    for (std::string_view kind : platform::audio::kOutputKinds) {
+        const std::string key(kind);
+        std::optional<float> volume =
+            defaults->count(key) ? defaults->at(key).floatValue() : std::nullopt;
+        EXPECT_EQ(volume.has_value(), kind != platform::audio::kIgnoredOutputKind) << key;
+        EXPECT_TRUE(!volume || (*volume >= 0.0f && *volume <= 1.0f)) << key;
+        for (const char* table : {"AudioDeviceName", "AudioDeviceIcon"}) {
+            auto strings = readDictionary(resources + "Sonvela/" + table + ".strings");
+            ASSERT_TRUE(strings) << table;
+            EXPECT_TRUE(strings->count(key) && strings->at(key).is<std::string>())
+                << table << " " << key;
+        }
+    }
+}
+
+// A file over the cap is refused by its size, before a byte of it is read or held in memory.
+TEST(PlistFile, AnOversizedFileIsRefusedBeforeItIsRead) {
+    TempHome home;
+    const std::string path = home.path() + "/config.plist", xml = *toXml(Dictionary{{"k", 1}});
+    writeAll(path, xml + std::string(kMaxFileSize - xml.size(), ' '));
+    EXPECT_TRUE(readFile(path).has_value()) << "at the cap";
+    ASSERT_EQ(truncate(path.c_str(), 100 << 20), 0);
+    platform::fs::FileDescriptor file = platform::fs::openRegularFile(path);
+    EXPECT_EQ(readFile(file), std::nullopt);
+    EXPECT_EQ(lseek(file.get(), 0, SEEK_CUR), 0) << "bytes were read";
 }
 
 // Every kind stays as it was beside a volume stored; text XML cannot carry is never written.

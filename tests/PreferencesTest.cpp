@@ -1,5 +1,9 @@
 #include "platform/prefs/Preferences.h"
+#include "platform/loginwindow/AutostartEntry.h"
+#include "platform/names/ProductNames.h"
 #include "platform/plist/PlistFile.h"
+#include "platform/process/ApplicationLauncher.h"
+#include "shared/SonvelaNames.h"
 #include "tests/support/TempHome.h"
 
 #include <gtest/gtest.h>
@@ -14,6 +18,24 @@ using namespace platform::prefs;
 using namespace sonvela::test;
 
 namespace {
+
+// The platform layer names nothing of its own: a program that has not handed over its names
+// gets no preferences file, no autostart entry and no launched-hidden request, never files
+// straight in the config folder.
+TEST(Preferences, WithoutTheProductsNamesThereIsNoFile) {
+    TempHome home;
+    setenv("SONVELA_LAUNCHED_HIDDEN", "1", 1);
+    platform::setProductNames({});
+    EXPECT_EQ(preferencesFile("org.example.app", kCFPreferencesCurrentUser), std::nullopt);
+    EXPECT_EQ(platform::loginwindow::autostartEntryPath(kCFPreferencesCurrentUser), std::nullopt);
+    EXPECT_FALSE(platform::process::launchedHidden());
+    useSonvelaNames();
+    EXPECT_EQ(preferencesFile("org.example.app", kCFPreferencesCurrentUser),
+              home.configHome() + "/sonvela-preferences/org.example.app.plist");
+    EXPECT_EQ(platform::loginwindow::autostartEntryPath(kCFPreferencesCurrentUser),
+              home.configHome() + "/autostart/sonvela-loginwindow.desktop");
+    EXPECT_TRUE(platform::process::launchedHidden());
+}
 
 TEST(Preferences, OnlyTheUnreadableFileThatWasReadIsMovedAside) {
     TempHome home;

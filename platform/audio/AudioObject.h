@@ -2,6 +2,8 @@
 
 #include <cstdint>
 #include <memory>
+#include <string>
+#include <string_view>
 
 namespace platform::audio {
 
@@ -10,10 +12,17 @@ using AudioDeviceID = AudioObjectID;
 using OSStatus = std::int32_t;
 
 // Four printable characters packed with the first one in the most significant byte.
-constexpr std::uint32_t fourCharCode(const char (&code)[5]) {
-    return (std::uint32_t(std::uint8_t(code[0])) << 24) |
-           (std::uint32_t(std::uint8_t(code[1])) << 16) |
-           (std::uint32_t(std::uint8_t(code[2])) << 8) | std::uint32_t(std::uint8_t(code[3]));
+constexpr std::uint32_t fourCharCode(std::string_view code) {
+    return code.size() != 4 ? 0
+                            : (std::uint32_t(std::uint8_t(code[0])) << 24) |
+                                  (std::uint32_t(std::uint8_t(code[1])) << 16) |
+                                  (std::uint32_t(std::uint8_t(code[2])) << 8) |
+                                  std::uint32_t(std::uint8_t(code[3]));
+}
+
+// The four characters of a code, the most significant byte first.
+inline std::string fourCharText(std::uint32_t code) {
+    return {char(code >> 24), char(code >> 16), char(code >> 8), char(code)};
 }
 
 struct AudioObjectPropertyAddress {

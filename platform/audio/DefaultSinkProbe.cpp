@@ -1,5 +1,7 @@
 #include "platform/audio/DefaultSinkProbe.h"
 
+#include "platform/names/ProductNames.h"
+
 namespace platform::audio::pulse {
 
 void DefaultSinkProbe::ContextDeleter::operator()(pa_context* context) const {
@@ -10,7 +12,8 @@ void DefaultSinkProbe::ContextDeleter::operator()(pa_context* context) const {
 
 DefaultSinkProbe::DefaultSinkProbe(PulseLoop& loop, Answer answer)
     : loop_(loop), answer_(std::move(answer)),
-      context_(pa_context_new(loop.api(), "Sonvela (second opinion)")) {
+      context_(
+          pa_context_new(loop.api(), (productNames().audioClient + " (second opinion)").c_str())) {
     pa_context_set_state_callback(context_.get(), onStateChanged, this);
     if (pa_context_connect(context_.get(), nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0) {
         finish(std::nullopt);

@@ -1,6 +1,7 @@
 #include "platform/audio/PulseConnection.h"
 
 #include "platform/log/Log.h"
+#include "platform/names/ProductNames.h"
 
 #include <algorithm>
 #include <pulse/error.h>
@@ -40,7 +41,9 @@ const char* PulseConnection::lastError() const {
 }
 
 void PulseConnection::connect() {
-    context_.reset(pa_context_new(loop_.api(), "Sonvela"));
+    // Without a name of ours libpulse names the connection after the program.
+    const std::string& name = productNames().audioClient;
+    context_.reset(pa_context_new(loop_.api(), name.empty() ? nullptr : name.c_str()));
     pa_context_set_state_callback(context_.get(), onStateChanged, this);
     pa_context_set_subscribe_callback(context_.get(), onEvent, this);
     if (pa_context_connect(context_.get(), nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0) {

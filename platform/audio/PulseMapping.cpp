@@ -1,6 +1,7 @@
 #include "platform/audio/PulseMapping.h"
 
 #include "platform/audio/AudioObject.h"
+#include "platform/audio/OutputKinds.h"
 
 #include <algorithm>
 #include <cmath>
@@ -36,32 +37,28 @@ bool propertyIs(const pa_sink_info& sink, const char* key,
 }
 
 struct Rule {
-    const char* code;
+    std::string_view kind;
     std::initializer_list<pa_device_port_type_t> portTypes;
     std::initializer_list<const char*> formFactors;
 };
 
 // After the buses and the speakers, the first rule whose port type or form factor matches.
 const Rule kRules[] = {
-    {"hdpn", {PA_DEVICE_PORT_TYPE_HEADPHONES}, {"headphone"}},
-    {"hdst",
+    {kHeadphonesOutput, {PA_DEVICE_PORT_TYPE_HEADPHONES}, {"headphone"}},
+    {kHeadsetOutput,
      {PA_DEVICE_PORT_TYPE_HEADSET, PA_DEVICE_PORT_TYPE_HANDSFREE, PA_DEVICE_PORT_TYPE_HANDSET,
       PA_DEVICE_PORT_TYPE_EARPIECE},
      {"headset", "hands-free", "handset"}},
-    {"hdmi", {PA_DEVICE_PORT_TYPE_HDMI, PA_DEVICE_PORT_TYPE_TV, PA_DEVICE_PORT_TYPE_VIDEO}, {"tv"}},
-    {"spdf", {PA_DEVICE_PORT_TYPE_SPDIF}, {}},
-    {"line",
+    {kHdmiOutput,
+     {PA_DEVICE_PORT_TYPE_HDMI, PA_DEVICE_PORT_TYPE_TV, PA_DEVICE_PORT_TYPE_VIDEO},
+     {"tv"}},
+    {kSpdifOutput, {PA_DEVICE_PORT_TYPE_SPDIF}, {}},
+    {kLineOutput,
      {PA_DEVICE_PORT_TYPE_LINE, PA_DEVICE_PORT_TYPE_ANALOG, PA_DEVICE_PORT_TYPE_AUX,
       PA_DEVICE_PORT_TYPE_HIFI},
      {"hifi"}},
-    {"netw", {PA_DEVICE_PORT_TYPE_NETWORK}, {}},
+    {kNetworkOutput, {PA_DEVICE_PORT_TYPE_NETWORK}, {}},
 };
-
-std::uint32_t code(const char* text) {
-    return (std::uint32_t(std::uint8_t(text[0])) << 24) |
-           (std::uint32_t(std::uint8_t(text[1])) << 16) |
-           (std::uint32_t(std::uint8_t(text[2])) << 8) | std::uint32_t(std::uint8_t(text[3]));
-}
 
 } // namespace
 
@@ -72,25 +69,25 @@ std::uint32_t outputTypeOf(const pa_sink_info& sink) {
 
     if (propertyIs(sink, PA_PROP_DEVICE_BUS, {"bluetooth"}) ||
         port == PA_DEVICE_PORT_TYPE_BLUETOOTH) {
-        return code("blth");
+        return fourCharCode(kBluetoothOutput);
     }
     if (propertyIs(sink, PA_PROP_DEVICE_BUS, {"usb"}) || port == PA_DEVICE_PORT_TYPE_USB) {
-        return code("usbo");
+        return fourCharCode(kUsbOutput);
     }
     if (port == PA_DEVICE_PORT_TYPE_SPEAKER ||
         (!hasPort && propertyIs(sink, PA_PROP_DEVICE_FORM_FACTOR, {"internal", "speaker"}))) {
-        return code("ispk");
+        return fourCharCode(kBuiltInSpeakerOutput);
     }
     for (const Rule& rule : kRules) {
         if ((hasPort && oneOf(port, rule.portTypes)) ||
             propertyIs(sink, PA_PROP_DEVICE_FORM_FACTOR, rule.formFactors)) {
-            return code(rule.code);
+            return fourCharCode(rule.kind);
         }
     }
     if (sink.flags & PA_SINK_NETWORK) {
-        return code("netw");
+        return fourCharCode(kNetworkOutput);
     }
-    return code("othr");
+    return fourCharCode(kOtherOutput);
 }
 
 float volumeFraction(const pa_cvolume& volume) {

@@ -1,5 +1,6 @@
 #include "platform/bundle/Bundle.h"
 
+#include "platform/fs/FileManager.h"
 #include "platform/paths/SearchPath.h"
 #include "platform/plist/PlistFile.h"
 
@@ -12,22 +13,9 @@ namespace platform::bundle {
 
 namespace {
 
-bool isDirectory(const std::string& path) {
-    struct stat st {};
-    return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-}
-
 bool isRegularFile(const std::string& path) {
     struct stat st {};
     return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
-}
-
-std::string parentOf(const std::string& path) {
-    std::size_t slash = path.find_last_of('/');
-    if (slash == std::string::npos) {
-        return ".";
-    }
-    return slash == 0 ? "/" : path.substr(0, slash);
 }
 
 std::string lastComponent(const std::string& path) {
@@ -42,8 +30,8 @@ bool endsWith(const std::string& text, const std::string& suffix) {
 
 // "X.app/bin/prog" belongs to the bundle X.app; any other program stands for its own folder.
 std::string bundleOfExecutable(const std::string& executable) {
-    std::string folder = parentOf(executable);
-    std::string above = parentOf(folder);
+    std::string folder = fs::parentOf(executable);
+    std::string above = fs::parentOf(folder);
     if (lastComponent(folder) == "bin" && endsWith(above, ".app")) {
         return above;
     }
@@ -65,7 +53,7 @@ std::optional<Bundle> overridden;
 
 Bundle::Bundle(std::string bundlePath) : bundlePath_(std::move(bundlePath)) {
     std::string resources = paths::appendPathComponent(bundlePath_, "Resources");
-    resourcePath_ = isDirectory(resources) ? resources : bundlePath_;
+    resourcePath_ = fs::isDirectory(resources) ? resources : bundlePath_;
 }
 
 const Bundle& Bundle::main() {
@@ -90,7 +78,7 @@ std::optional<std::string> Bundle::pathForResource(const std::string& name,
     }
     std::string file = type.empty() ? name : name + "." + type;
     std::string path = paths::appendPathComponent(resourcePath_, file);
-    if (!isRegularFile(path) && !isDirectory(path)) {
+    if (!isRegularFile(path) && !fs::isDirectory(path)) {
         return std::nullopt;
     }
     return path;
@@ -103,27 +91,15 @@ std::string Bundle::localizedString(const std::string& key, const std::string& v
     if (!path) {
         return fallback;
     }
-    auto entries = plist::readDictionary(*path);
-    if (!entries) {
+    std::optional<plist::Value> found = plist::readValue(*path, key);
+    if (!found || !found->is<std::string>()) {
         return fallback;
     }
-    auto found = entries->find(key);
-    if (found == entries->end() || !found->second.is<std::string>()) {
-        return fallback;
-    }
-    return *found->second.get<std::string>();
+    return *found->get<std::string>();
 }
 
 std::optional<plist::Value> Bundle::infoValue(const std::string& key) const {
-    auto info = plist::readDictionary(paths::appendPathComponent(bundlePath_, "Info.plist"));
-    if (!info) {
-        return std::nullopt;
-    }
-    auto found = info->find(key);
-    if (found == info->end()) {
-        return std::nullopt;
-    }
-    return found->second;
+    return plist::readValue(paths::appendPathComponent(bundlePath_, "Info.plist"), key);
 }
 
 } // namespace platform::bundle

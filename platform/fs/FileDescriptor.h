@@ -36,6 +36,8 @@ public:
     bool valid() const { return fd_ >= 0; }
     std::optional<FileIdentity> identity() const;
 
+    // Gives the descriptor up without closing it: it stays open for the rest of the process.
+    int release() { return std::exchange(fd_, -1); }
     // False when close() fails: some file systems report write errors only then.
     bool reset();
 

@@ -2,6 +2,7 @@
 
 #include "platform/fs/TempFile.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <fcntl.h>
@@ -28,11 +29,6 @@ std::optional<PathParts> splitPath(const std::string& path) {
         return PathParts{".", name};
     }
     return PathParts{slash == 0 ? "/" : path.substr(0, slash), name};
-}
-
-bool isDirectory(const std::string& path) {
-    struct stat st {};
-    return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
 bool writeAll(int fd, std::string_view bytes) {
@@ -128,6 +124,19 @@ WriteOutcome writeThroughTempFile(const std::string& path, std::string_view byte
 
 } // namespace
 
+bool isDirectory(const std::string& path) {
+    struct stat st {};
+    return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+std::string parentOf(const std::string& path) {
+    std::size_t slash = path.find_last_of('/');
+    if (slash == std::string::npos) {
+        return ".";
+    }
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
+
 bool exists(const std::string& path) {
     struct stat st {};
     return lstat(path.c_str(), &st) == 0;
@@ -171,10 +180,25 @@ FileDescriptor openRegularFile(const std::string& path) {
 }
 
 std::optional<std::string> readToEnd(int fd, std::size_t maxSize) {
+    struct stat st {};
+    off_t position = lseek(fd, 0, SEEK_CUR);
+    if (fstat(fd, &st) != 0) {
+        return std::nullopt;
+    }
+    // What a regular file holds beyond the cap is known before a byte of it is read.
+    std::size_t expected = 0;
+    if (S_ISREG(st.st_mode) && position >= 0 && st.st_size > position) {
+        expected = static_cast<std::size_t>(st.st_size - position);
+        if (expected > maxSize) {
+            return std::nullopt;
+        }
+    }
     std::string bytes;
+    bytes.reserve(expected);
     char buffer[64 * 1024];
     while (bytes.size() <= maxSize) {
-        ssize_t n = read(fd, buffer, sizeof buffer);
+        std::size_t room = std::min(sizeof buffer, maxSize + 1 - bytes.size());
+        ssize_t n = read(fd, buffer, room);
         if (n == 0) {
             return bytes;
         }

@@ -13,6 +13,12 @@ namespace platform::fs {
 // Whether anything (file, folder, device, dangling symlink) exists at the path.
 bool exists(const std::string& path);
 
+// Whether the path leads to a folder, symlinks followed.
+bool isDirectory(const std::string& path);
+
+// The path without its last component: "." for a bare name, "/" for a name in the root.
+std::string parentOf(const std::string& path);
+
 // Creates one folder; its parent must exist. False when it could not be made.
 bool createDirectory(const std::string& path);
 
@@ -25,7 +31,7 @@ bool createDirectories(const std::string& path, mode_t mode);
 FileDescriptor openRegularFile(const std::string& path);
 
 // The bytes from the descriptor's position to the end; nullopt on a read error or when there
-// are more than maxSize.
+// are more than maxSize. A file that is larger already is refused before anything is read.
 std::optional<std::string> readToEnd(int fd, std::size_t maxSize);
 
 // Writes bytes through a temporary file in the target's folder: written, fsync'ed, renamed over

@@ -5,6 +5,7 @@
 #include "platform/fs/FolderLock.h"
 #include "platform/log/Log.h"
 #include "platform/loginwindow/LoginItems.h"
+#include "platform/names/ProductNames.h"
 #include "platform/paths/SearchPath.h"
 #include "platform/plist/PlistInputCheck.h"
 
@@ -53,43 +54,28 @@ bool isSafeProgramPath(const std::string& path) {
     return fitsOnOneLine(path) && path.find_first_of("\"'\\%$`") == std::string::npos;
 }
 
-std::string parentOf(const std::string& path) {
-    return std::filesystem::path(path).parent_path().string();
-}
-
 mode_t folderMode(prefs::ScopeRef user) {
     // Only the user may put entries into their own autostart folder: an entry runs at login.
     return user == prefs::kCFPreferencesCurrentUser ? 0700 : 0755;
-}
-
-std::optional<std::string> dataHome() {
-    const char* data = std::getenv("XDG_DATA_HOME");
-    if (data != nullptr && data[0] == '/') {
-        return std::string(data);
-    }
-    const char* home = std::getenv("HOME");
-    if (home != nullptr && home[0] == '/') {
-        return std::string(home) + "/.local/share";
-    }
-    return std::nullopt;
 }
 
 // Where a link of ours names the login window by a path the sessions accept, for a login
 // window whose own path they refuse. The current user's only: an any-user entry would need it
 // in a folder every user can read.
 std::optional<std::string> linkPath(prefs::ScopeRef user) {
-    std::optional<std::string> data = dataHome();
-    if (user != prefs::kCFPreferencesCurrentUser || !data) {
+    std::optional<std::string> data = paths::dataHome();
+    const ProductNames& names = productNames();
+    if (user != prefs::kCFPreferencesCurrentUser || !data || names.dataFolder.empty()) {
         return std::nullopt;
     }
-    return *data + "/sonvela/" + kLoginWindowProgram;
+    return *data + "/" + names.dataFolder + "/" + names.loginWindowProgram;
 }
 
 void removeLink(const std::string& link) {
     struct stat st {};
     if (::lstat(link.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
         ::unlink(link.c_str());
-        ::rmdir(parentOf(link).c_str());
+        ::rmdir(fs::parentOf(link).c_str());
     }
 }
 
@@ -101,7 +87,7 @@ bool pointLinkAt(const std::string& link, const std::string& target) {
     // Whoever changes the link holds the autostart folder's lock, so one temporary name will do.
     std::string temporary = link + ".new";
     ::unlink(temporary.c_str());
-    if (!fs::createDirectories(parentOf(link), 0700) ||
+    if (!fs::createDirectories(fs::parentOf(link), 0700) ||
         ::symlink(target.c_str(), temporary.c_str()) != 0) {
         return false;
     }
@@ -165,17 +151,18 @@ bool writeEntry(const std::string& path, const std::optional<std::string>& link)
 
 std::optional<std::string> autostartEntryPath(prefs::ScopeRef user) {
     std::optional<std::string> folder = prefs::configFolder(user);
-    if (!folder) {
+    const std::string& program = productNames().loginWindowProgram;
+    if (!folder || program.empty()) {
         return std::nullopt;
     }
     return paths::appendPathComponent(paths::appendPathComponent(*folder, "autostart"),
-                                      kAutostartFileName);
+                                      program + ".desktop");
 }
 
 std::string loginWindowExecutable() {
     return paths::appendPathComponent(
         paths::appendPathComponent(bundle::Bundle::main().bundlePath(), "bin"),
-        kLoginWindowProgram);
+        productNames().loginWindowProgram);
 }
 
 std::optional<std::string> autostartEntryText(const std::string& executable) {
@@ -184,7 +171,8 @@ std::optional<std::string> autostartEntryText(const std::string& executable) {
     }
     return "[Desktop Entry]\n"
            "Type=Application\n"
-           "Name=Sonvela login items\n"
+           "Name=" +
+           escapedValue(productNames().loginWindowTitle) + "\n" +
            "Comment=Starts the applications of your login item list\n"
            "Exec=" +
            escapedValue(quotedArgument(executable)) + "\n" + "TryExec=" + escapedValue(executable) +
@@ -198,7 +186,7 @@ bool keepAutostartEntryInStep(prefs::ScopeRef user) {
     if (!path) {
         return false;
     }
-    std::string folder = parentOf(*path);
+    std::string folder = fs::parentOf(*path);
     if (!fs::createDirectories(folder, folderMode(user))) {
         log::nslog("cannot create the autostart folder %s: %s", folder.c_str(),
                    std::strerror(errno));

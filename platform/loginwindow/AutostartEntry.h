@@ -12,17 +12,15 @@
 // /etc/xdg/autostart, under the same file name: where both exist the user's shadows the other
 // and the login window, which starts both lists, runs once. Where the login window's path
 // holds characters that sessions refuse in a program path, the current user's entry names a
-// link to it instead, $XDG_DATA_HOME/sonvela/sonvela-loginwindow (~/.local/share when unset),
-// which is there only while that entry needs it.
+// link to it instead, $XDG_DATA_HOME/<data folder>/<login window program> (~/.local/share when
+// unset), which is there only while that entry needs it. The names are the running program's
+// (platform::productNames()); without them there is no entry.
 namespace platform::loginwindow {
-
-inline constexpr const char* kAutostartFileName = "sonvela-loginwindow.desktop";
-inline constexpr const char* kLoginWindowProgram = "sonvela-loginwindow";
 
 // The entry's path for a scope, or nullopt when the scope has no config folder.
 std::optional<std::string> autostartEntryPath(prefs::ScopeRef user);
 
-// The login window that ships with the running program: bin/sonvela-loginwindow in its
+// The login window that ships with the running program: bin/<login window program> in its
 // bundle.
 std::string loginWindowExecutable();
 

@@ -76,9 +76,9 @@ std::string withExactElements(std::string_view xml, const std::vector<std::strin
     return result;
 }
 
-} // namespace
-
-std::optional<Value> parse(std::string_view bytes) {
+// libplist reads numbers with C string functions: the bytes must end in a NUL, as those of a
+// std::string do, to keep them in bounds.
+std::optional<Value> parseTerminated(const std::string& bytes) {
     if (bytes.empty() || bytes.size() > kMaxFileSize) {
         return std::nullopt;
     }
@@ -88,20 +88,28 @@ std::optional<Value> parse(std::string_view bytes) {
         return std::nullopt;
     }
     std::vector<std::string> oversizedDigits;
-    // libplist reads numbers with C string functions; a terminated copy keeps them in bounds.
-    const std::string terminated = oversized.empty()
-                                       ? std::string(bytes)
-                                       : withStandIns(bytes, oversized, oversizedDigits);
+    const std::string withoutOversized =
+        oversized.empty() ? std::string() : withStandIns(bytes, oversized, oversizedDigits);
+    const std::string& terminated = oversized.empty() ? bytes : withoutOversized;
     auto size = static_cast<std::uint32_t>(terminated.size());
     CNumericLocale numeric;
     plist_t raw = nullptr;
     if (binary) {
-        plist_from_bin(terminated.data(), size, &raw);
+        plist_from_bin(terminated.c_str(), size, &raw);
     } else {
-        plist_from_xml(terminated.data(), size, &raw);
+        plist_from_xml(terminated.c_str(), size, &raw);
     }
     detail::NodePtr root(raw);
     return root ? detail::fromNode(root.get(), oversizedDigits) : std::nullopt;
+}
+
+} // namespace
+
+std::optional<Value> parse(std::string_view bytes) {
+    if (bytes.empty() || bytes.size() > kMaxFileSize) {
+        return std::nullopt;
+    }
+    return parseTerminated(std::string(bytes));
 }
 
 std::optional<std::string> toXml(const Value& root) {
@@ -130,7 +138,8 @@ std::optional<Value> readFile(const fs::FileDescriptor& file) {
     // The cap is checked on the bytes themselves: the file may still grow while it is read.
     std::optional<std::string> bytes =
         file.valid() ? fs::readToEnd(file.get(), kMaxFileSize) : std::nullopt;
-    return bytes ? parse(*bytes) : std::nullopt;
+    // Parsed where it was read: no second copy of up to the cap.
+    return bytes ? parseTerminated(*bytes) : std::nullopt;
 }
 
 std::optional<Value> readFile(const std::string& path) {
@@ -147,6 +156,21 @@ std::optional<Dictionary> readDictionary(const fs::FileDescriptor& file) {
 
 std::optional<Dictionary> readDictionary(const std::string& path) {
     return readDictionary(fs::openRegularFile(path));
+}
+
+std::optional<Value> valueForKey(std::optional<Dictionary> table, const std::string& key) {
+    if (!table) {
+        return std::nullopt;
+    }
+    auto found = table->find(key);
+    if (found == table->end()) {
+        return std::nullopt;
+    }
+    return std::move(found->second);
+}
+
+std::optional<Value> readValue(const std::string& path, const std::string& key) {
+    return valueForKey(readDictionary(path), key);
 }
 
 bool writeXmlAtomically(const std::string& path, const Value& root) {

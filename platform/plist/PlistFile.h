@@ -33,6 +33,12 @@ std::optional<Value> readFile(const fs::FileDescriptor& file);
 std::optional<Dictionary> readDictionary(const std::string& path);
 std::optional<Dictionary> readDictionary(const fs::FileDescriptor& file);
 
+// The value of one key of the dictionary; nullopt without the dictionary or the key.
+std::optional<Value> valueForKey(std::optional<Dictionary> table, const std::string& key);
+// The value of one key of a dictionary file; nullopt when the file cannot be read as one or
+// has no such key.
+std::optional<Value> readValue(const std::string& path, const std::string& key);
+
 // Writes the value as XML through a temporary file in the same folder that is flushed and then
 // renamed over the target. On failure the old file stays whole and no temporary file is left.
 bool writeXmlAtomically(const std::string& path, const Value& root);

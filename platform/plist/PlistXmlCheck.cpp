@@ -1,5 +1,6 @@
 #include "platform/plist/PlistFile.h"
 #include "platform/plist/PlistInputCheck.h"
+#include "platform/text/Utf8.h"
 
 #include <cstdint>
 
@@ -174,24 +175,8 @@ private:
 
 // Length of the UTF-8 sequence at s[i] if it encodes a character XML allows, else 0.
 std::size_t utf8Length(std::string_view s, std::size_t i) {
-    auto lead = static_cast<std::uint8_t>(s[i]);
-    std::size_t length = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 0;
-    if (length == 0 || lead > 0xF4 || i + length > s.size()) {
-        return 0;
-    }
-    std::uint32_t code = lead & (0x3F >> (length - 1));
-    for (std::size_t k = 1; k < length; ++k) {
-        auto next = static_cast<std::uint8_t>(s[i + k]);
-        if ((next & 0xC0) != 0x80) {
-            return 0;
-        }
-        code = (code << 6) | (next & 0x3F);
-    }
-    static constexpr std::uint32_t kSmallest[] = {0, 0, 0x80, 0x800, 0x10000};
-    bool surrogate = code >= 0xD800 && code <= 0xDFFF;
-    bool ok = code >= kSmallest[length] && code <= 0x10FFFF && !surrogate && code != 0xFFFE &&
-              code != 0xFFFF;
-    return ok ? length : 0;
+    std::optional<text::CodePoint> c = text::decodeUtf8(s, i);
+    return c && c->value != 0xFFFE && c->value != 0xFFFF ? c->length : 0;
 }
 
 } // namespace

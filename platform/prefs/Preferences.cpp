@@ -1,5 +1,6 @@
 #include "platform/prefs/Preferences.h"
 
+#include "platform/names/ProductNames.h"
 #include "platform/paths/SearchPath.h"
 #include "platform/plist/PlistFile.h"
 #include "platform/prefs/PreferencesFile.h"
@@ -14,7 +15,6 @@ const PreferencesScope currentUser{"kCFPreferencesCurrentUser"};
 const PreferencesScope anyUser{"kCFPreferencesAnyUser"};
 const PreferencesScope anyHost{"kCFPreferencesAnyHost"};
 
-const char* const kFolderName = "sonvela-preferences";
 const char* const kSystemConfigFolder = "/etc/xdg";
 constexpr std::size_t kMaxApplicationLength = 200;
 
@@ -85,10 +85,11 @@ std::optional<std::string> configFolder(ScopeRef user) {
 
 std::optional<std::string> preferencesFile(const std::string& application, ScopeRef user) {
     std::optional<std::string> folder = isKnownUser(user) ? configFolder(user) : std::nullopt;
-    if (!folder || !isPlainFileName(application)) {
+    const std::string& preferences = productNames().preferencesFolder;
+    if (!folder || preferences.empty() || !isPlainFileName(application)) {
         return std::nullopt;
     }
-    return paths::appendPathComponent(paths::appendPathComponent(*folder, kFolderName),
+    return paths::appendPathComponent(paths::appendPathComponent(*folder, preferences),
                                       application + ".plist");
 }
 
@@ -108,15 +109,7 @@ std::optional<plist::Value> copyValue(const std::string& key, const std::string&
             }
         }
     }
-    std::optional<plist::Dictionary> values = file->read();
-    if (!values) {
-        return std::nullopt;
-    }
-    auto found = values->find(key);
-    if (found == values->end()) {
-        return std::nullopt;
-    }
-    return std::move(found->second);
+    return plist::valueForKey(file->read(), key);
 }
 
 bool setValue(const std::string& key, const std::optional<plist::Value>& value,

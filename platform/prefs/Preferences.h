@@ -8,8 +8,9 @@
 
 // Values stored by key for an application, per user scope, in one XML property list per
 // application and scope:
-//   current user: $XDG_CONFIG_HOME/sonvela-preferences/<application>.plist (~/.config when unset)
-//   any user:     /etc/xdg/sonvela-preferences/<application>.plist
+//   current user: $XDG_CONFIG_HOME/<folder>/<application>.plist (~/.config when unset)
+//   any user:     /etc/xdg/<folder>/<application>.plist
+// where the folder is the product's preferences folder (platform::productNames()).
 // A value set in a process is seen by that process at once; synchronize writes it through.
 // Everything else is read from the file afresh on every call, so changes made by other
 // processes are seen without a restart.

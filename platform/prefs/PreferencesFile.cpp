@@ -19,14 +19,6 @@ namespace {
 // takes no lock replaces it; we then read it again, but not for ever.
 constexpr int kAttempts = 10;
 
-std::string parentOf(const std::string& path) {
-    std::size_t slash = path.find_last_of('/');
-    if (slash == std::string::npos) {
-        return ".";
-    }
-    return slash == 0 ? "/" : path.substr(0, slash);
-}
-
 // A second name for the file that is open. AT_EMPTY_PATH needs a privilege most users lack;
 // /proc gives everybody the same.
 bool linkOpenFile(const fs::FileDescriptor& file, const std::string& to) {
@@ -65,7 +57,7 @@ struct PreferencesFile::Snapshot {
 };
 
 PreferencesFile::PreferencesFile(std::string path, mode_t folderMode)
-    : path_(std::move(path)), folder_(parentOf(path_)), folderMode_(folderMode) {}
+    : path_(std::move(path)), folder_(fs::parentOf(path_)), folderMode_(folderMode) {}
 
 std::optional<plist::Dictionary> PreferencesFile::read() const {
     if (!fs::exists(path_)) {

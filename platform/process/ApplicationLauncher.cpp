@@ -2,6 +2,7 @@
 
 #include "platform/bundle/Bundle.h"
 #include "platform/log/Log.h"
+#include "platform/names/ProductNames.h"
 #include "platform/paths/SearchPath.h"
 #include "platform/process/InstanceLock.h"
 #include "platform/process/SpawnOptions.h"
@@ -24,8 +25,6 @@ extern char** environ;
 namespace platform::process {
 
 namespace {
-
-const char* const kHiddenVariable = "SONVELA_LAUNCHED_HIDDEN";
 
 std::optional<std::string> infoString(const bundle::Bundle& bundle, const char* key) {
     std::optional<plist::Value> value = bundle.infoValue(key);
@@ -57,13 +56,14 @@ std::optional<std::string> executableOf(const bundle::Bundle& bundle) {
 // Our own environment, with the hidden request set only when asked for.
 std::vector<std::string> environmentFor(bool hidden) {
     std::vector<std::string> variables;
-    std::string prefix = std::string(kHiddenVariable) + "=";
+    const std::string& name = productNames().launchedHiddenVariable;
+    std::string prefix = name + "=";
     for (char** entry = environ; entry != nullptr && *entry != nullptr; ++entry) {
         if (!std::string_view(*entry).starts_with(prefix)) {
             variables.emplace_back(*entry);
         }
     }
-    if (hidden) {
+    if (hidden && !name.empty()) {
         variables.push_back(prefix + "1");
     }
     return variables;
@@ -123,9 +123,13 @@ LaunchResult launchApplication(const std::string& bundlePath, bool hidden) {
 }
 
 bool launchedHidden() {
-    const char* value = std::getenv(kHiddenVariable);
+    const std::string& name = productNames().launchedHiddenVariable;
+    if (name.empty()) {
+        return false;
+    }
+    const char* value = std::getenv(name.c_str());
     bool hidden = value != nullptr && std::strcmp(value, "1") == 0;
-    ::unsetenv(kHiddenVariable);
+    ::unsetenv(name.c_str());
     return hidden;
 }
 

@@ -13,8 +13,8 @@ enum class LaunchResult { Launched, AlreadyRunning, Failed };
 // held already runs and is not started again. The launcher holds that lock while it starts
 // the program and hands it down, so two launches at the same moment still start one copy.
 //
-// hidden asks the application to start without showing a window: it finds
-// SONVELA_LAUNCHED_HIDDEN=1 in its environment (see launchedHidden()).
+// hidden asks the application to start without showing a window: it finds the product's
+// launched-hidden variable set to 1 in its environment (see launchedHidden()).
 LaunchResult launchApplication(const std::string& bundlePath, bool hidden = false);
 
 // Whether this program was launched hidden. The request is taken out of the environment, so

@@ -2,6 +2,7 @@
 
 #include "platform/bundle/Bundle.h"
 #include "platform/log/Log.h"
+#include "platform/paths/SearchPath.h"
 
 #include <cerrno>
 #include <cstdlib>
@@ -23,20 +24,6 @@ bool isPlainFileName(const std::string& name) {
            name.find('/') == std::string::npos && name.find('\0') == std::string::npos;
 }
 
-// $XDG_RUNTIME_DIR, or the folder logind makes for the user when the variable is missing.
-std::optional<std::string> runtimeFolder() {
-    const char* variable = std::getenv("XDG_RUNTIME_DIR");
-    if (variable != nullptr && variable[0] == '/') {
-        return std::string(variable);
-    }
-    std::string fallback = "/run/user/" + std::to_string(::getuid());
-    struct stat st {};
-    if (::stat(fallback.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == ::getuid()) {
-        return fallback;
-    }
-    return std::nullopt;
-}
-
 bool sameFile(int fd, const struct stat& file) {
     struct stat st {};
     return ::fstat(fd, &st) == 0 && st.st_dev == file.st_dev && st.st_ino == file.st_ino;
@@ -49,7 +36,8 @@ struct DirCloser {
 } // namespace
 
 std::optional<std::string> InstanceLock::pathFor(const std::string& identifier) {
-    std::optional<std::string> folder = runtimeFolder();
+    std::optional<std::string> folder =
+        paths::runtimeDirectory(paths::RuntimeFallback::LogindFolder);
     if (!folder || !isPlainFileName(identifier)) {
         return std::nullopt;
     }
@@ -61,12 +49,13 @@ InstanceLock::InstanceLock(const std::string& identifier) {
     if (!path) {
         return;
     }
-    fd_ = ::open(path->c_str(), O_RDONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NOCTTY, 0600);
-    if (fd_ < 0) {
+    fd_ = fs::FileDescriptor(
+        ::open(path->c_str(), O_RDONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NOCTTY, 0600));
+    if (!fd_.valid()) {
         return;
     }
     int result = -1;
-    while ((result = ::flock(fd_, LOCK_EX | LOCK_NB)) != 0 && errno == EINTR) {
+    while ((result = ::flock(fd_.get(), LOCK_EX | LOCK_NB)) != 0 && errno == EINTR) {
     }
     if (result == 0) {
         state_ = State::Taken;
@@ -75,15 +64,9 @@ InstanceLock::InstanceLock(const std::string& identifier) {
     }
 }
 
-InstanceLock::~InstanceLock() {
-    if (fd_ >= 0) {
-        ::close(fd_);
-    }
-}
-
 bool InstanceLock::adoptInherited() const {
     struct stat file {};
-    if (fd_ < 0 || ::fstat(fd_, &file) != 0) {
+    if (!fd_.valid() || ::fstat(fd_.get(), &file) != 0) {
         return false;
     }
     std::unique_ptr<DIR, DirCloser> dir(::opendir("/proc/self/fd"));
@@ -94,7 +77,7 @@ bool InstanceLock::adoptInherited() const {
     while (dirent* entry = ::readdir(dir.get())) {
         char* end = nullptr;
         long fd = std::strtol(entry->d_name, &end, 10);
-        if (end == entry->d_name || *end != '\0' || fd == fd_ || fd == ::dirfd(dir.get())) {
+        if (end == entry->d_name || *end != '\0' || fd == fd_.get() || fd == ::dirfd(dir.get())) {
             continue;
         }
         if (sameFile(static_cast<int>(fd), file)) {
@@ -106,7 +89,7 @@ bool InstanceLock::adoptInherited() const {
 }
 
 void InstanceLock::keepForLife() {
-    fd_ = -1;
+    fd_.release();
 }
 
 bool claimSingleInstance() {

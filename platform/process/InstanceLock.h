@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/fs/FileDescriptor.h"
+
 #include <optional>
 #include <string>
 
@@ -19,13 +21,11 @@ public:
 
     // Tries once, without waiting.
     explicit InstanceLock(const std::string& identifier);
-    // Closing the descriptor gives the lock back, unless a child has inherited it.
-    ~InstanceLock();
-    InstanceLock(const InstanceLock&) = delete;
-    InstanceLock& operator=(const InstanceLock&) = delete;
+    // Closing the descriptor, as the object ends, gives the lock back, unless a child has
+    // inherited it.
 
     State state() const { return state_; }
-    int fd() const { return fd_; }
+    int fd() const { return fd_.get(); }
 
     // Whether another descriptor of this process holds the lock: one handed down by the
     // launcher that started us while it held it. That one is then made close-on-exec, so that
@@ -38,7 +38,7 @@ public:
     static std::optional<std::string> pathFor(const std::string& identifier);
 
 private:
-    int fd_ = -1;
+    fs::FileDescriptor fd_;
     State state_ = State::Unavailable;
 };
 

@@ -1,5 +1,6 @@
 #include "platform/process/ProgramRunner.h"
 
+#include "platform/fs/FileDescriptor.h"
 #include "platform/process/SpawnOptions.h"
 
 #include <cerrno>
@@ -15,36 +16,17 @@ namespace platform::process {
 
 namespace {
 
-class Descriptor {
-public:
-    Descriptor() = default;
-    explicit Descriptor(int fd) : fd_(fd) {}
-    ~Descriptor() { reset(); }
-    Descriptor(const Descriptor&) = delete;
-    Descriptor& operator=(const Descriptor&) = delete;
-    int get() const { return fd_; }
-    void reset(int fd = -1) {
-        if (fd_ >= 0) {
-            ::close(fd_);
-        }
-        fd_ = fd;
-    }
-
-private:
-    int fd_ = -1;
-};
-
 struct Pipe {
-    Descriptor read;
-    Descriptor write;
+    fs::FileDescriptor read;
+    fs::FileDescriptor write;
 
     bool open() {
         int fds[2];
         if (::pipe2(fds, O_CLOEXEC) != 0) {
             return false;
         }
-        read.reset(fds[0]);
-        write.reset(fds[1]);
+        read = fs::FileDescriptor(fds[0]);
+        write = fs::FileDescriptor(fds[1]);
         return true;
     }
 };
@@ -73,7 +55,7 @@ ReadResult readSome(int fd, std::string& output) {
 // Reads until end of file or until the program has ended, whichever comes first; in the second
 // case what is still in the pipe is taken without waiting for more.
 bool collectOutput(pid_t pid, int fd, std::string& output) {
-    Descriptor exited(static_cast<int>(::syscall(SYS_pidfd_open, pid, 0)));
+    fs::FileDescriptor exited(static_cast<int>(::syscall(SYS_pidfd_open, pid, 0)));
     while (true) {
         pollfd watched[2] = {{fd, POLLIN, 0}, {exited.get(), POLLIN, 0}};
         int ready = ::poll(watched, exited.get() >= 0 ? 2 : 1, -1);

@@ -1,6 +1,6 @@
 // A preferences file another tool wrote: reading it and saving a change beside it never
 // crashes, and a save leaves either the file as it was or one that reads with the change.
-#include "platform/fs/FileManager.h"
+#include "platform/names/ProductNames.h"
 #include "platform/plist/PlistFile.h"
 #include "platform/prefs/Preferences.h"
 
@@ -29,6 +29,9 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
     std::filesystem::create_directories(home);
     std::atexit([] { std::filesystem::remove_all(home); });
     setenv("XDG_CONFIG_HOME", home.c_str(), 1);
+    platform::ProductNames names;
+    names.preferencesFolder = "fuzzed-preferences";
+    platform::setProductNames(names);
     return 0;
 }
 

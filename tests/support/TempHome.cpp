@@ -1,6 +1,7 @@
 #include "tests/support/TempHome.h"
 
 #include "platform/bundle/Bundle.h"
+#include "shared/SonvelaNames.h"
 
 #include <cstdlib>
 #include <filesystem>
@@ -11,10 +12,13 @@
 namespace sonvela::test {
 
 namespace {
+// The tests are Sonvela's programs too: the same names before main() runs.
+[[maybe_unused]] const bool named = (useSonvelaNames(), true);
+
 const char* const kVariables[] = {"HOME",          "XDG_CONFIG_HOME",
                                   "XDG_DATA_HOME", "XDG_RUNTIME_DIR",
                                   "PULSE_SERVER",  "DBUS_SESSION_BUS_ADDRESS"};
-}
+} // namespace
 
 TempHome::TempHome() {
     std::string pattern = std::filesystem::temp_directory_path().string() + "/sonvela-test-XXXXXX";
