@@ -135,8 +135,8 @@ Result PulseBackend::setVolume(AudioDeviceID device, float fraction) {
             return Result::Ok;
         }
         bool succeeded = false;
-        Result result = waitFor(pa_context_set_sink_volume_by_index(connection_.context(), index,
-                                                                    &volume, onSuccess, &succeeded),
+        Result result = waitFor(pulse::Operation(pa_context_set_sink_volume_by_index(
+                                    connection_.context(), index, &volume, onSuccess, &succeeded)),
                                 succeeded, "pa_context_set_sink_volume_by_index()");
         if (result == Result::Ok) {
             connection_.mirror().volumeWritten(index, volume);
@@ -151,8 +151,8 @@ Result PulseBackend::setMuted(AudioDeviceID device, bool muted) {
             return Result::Ok;
         }
         bool succeeded = false;
-        Result result = waitFor(pa_context_set_sink_mute_by_index(connection_.context(), index,
-                                                                  muted, onSuccess, &succeeded),
+        Result result = waitFor(pulse::Operation(pa_context_set_sink_mute_by_index(
+                                    connection_.context(), index, muted, onSuccess, &succeeded)),
                                 succeeded, "pa_context_set_sink_mute_by_index()");
         if (result == Result::Ok) {
             connection_.mirror().muteWritten(index, muted);
@@ -163,20 +163,18 @@ Result PulseBackend::setMuted(AudioDeviceID device, bool muted) {
 
 // Runs the loop until the server has answered, the connection is gone or we gave up waiting.
 // Events that come meanwhile update the mirror and make a delivery due.
-Result PulseBackend::waitFor(pa_operation* operation, const bool& succeeded, const char* function) {
-    if (operation == nullptr) {
+Result PulseBackend::waitFor(pulse::Operation operation, const bool& succeeded,
+                             const char* function) {
+    if (!operation) {
         log::nslog("%s failed: %s", function, connection_.lastError());
         return connection_.mirror().isConnected() ? Result::Refused : Result::NoServer;
     }
-    while (pa_operation_get_state(operation) == PA_OPERATION_RUNNING && !givenUp_) {
+    while (operation.running() && !givenUp_) {
         loop_.iterate();
     }
-    bool answered = pa_operation_get_state(operation) == PA_OPERATION_DONE;
-    if (!answered) {
-        // Its callback must not run later, into a reply that is gone.
-        pa_operation_cancel(operation);
-    }
-    pa_operation_unref(operation);
+    bool answered = operation.done();
+    // Its callback must not run later, into a reply that is gone.
+    operation.cancel();
     if (answered && succeeded) {
         return Result::Ok;
     }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/audio/Backend.h"
+#include "platform/audio/Operation.h"
 #include "platform/audio/PulseConnection.h"
 #include "platform/audio/PulseLoop.h"
 
@@ -31,7 +32,7 @@ public:
 
 private:
     template <typename Work> Result withSink(AudioDeviceID device, Work work);
-    Result waitFor(pa_operation* operation, const bool& succeeded, const char* function);
+    Result waitFor(pulse::Operation operation, const bool& succeeded, const char* function);
     void deliverIfDue();
     std::optional<std::uint32_t> defaultSinkForCaller();
 

@@ -1,8 +1,11 @@
 #pragma once
 
+#include "platform/audio/Context.h"
 #include "platform/audio/DefaultSinkProbe.h"
+#include "platform/audio/Operation.h"
 #include "platform/audio/PulseLoop.h"
 #include "platform/audio/ServerMirror.h"
+#include "platform/audio/Timer.h"
 
 #include <memory>
 #include <pulse/context.h>
@@ -16,7 +19,6 @@ namespace platform::audio::pulse {
 class PulseConnection {
 public:
     explicit PulseConnection(PulseLoop& loop);
-    ~PulseConnection();
     PulseConnection(const PulseConnection&) = delete;
     PulseConnection& operator=(const PulseConnection&) = delete;
 
@@ -37,37 +39,29 @@ public:
     const char* lastError() const;
 
 private:
-    struct ContextDeleter {
-        void operator()(pa_context* context) const;
-    };
-
     static void onStateChanged(pa_context* context, void* self);
     static void onEvent(pa_context* context, pa_subscription_event_type_t type, std::uint32_t index,
                         void* self);
     static void onServerInfo(pa_context* context, const pa_server_info* info, void* self);
     static void onSinkInfo(pa_context* context, const pa_sink_info* info, int eol, void* self);
-    static void onReconnectTime(pa_mainloop_api* api, pa_time_event* event,
-                                const struct timeval* when, void* self);
-    static void onSettleTime(pa_mainloop_api* api, pa_time_event* event, const struct timeval* when,
-                             void* self);
-    static void onLateAnswers(pa_mainloop_api* api, pa_time_event* event,
-                              const struct timeval* when, void* self);
 
     void ready();
     void failed();
     void event(pa_subscription_event_type_t type, std::uint32_t index);
-    void ask(pa_operation* operation, const char* function);
+    void ask(Operation operation, const char* function);
     void answered();
     void askServer();
     void askSink(std::uint32_t index);
+    void settled();
+    void answersLate();
     void secondOpinion(const std::optional<std::string>& defaultSink);
 
     PulseLoop& loop_;
-    std::unique_ptr<pa_context, ContextDeleter> context_;
+    Context context_;
     ServerMirror mirror_;
-    pa_time_event* reconnectTimer_ = nullptr;
-    pa_time_event* settleTimer_ = nullptr;
-    pa_time_event* lateTimer_ = nullptr;
+    Timer reconnectTimer_{loop_.api()};
+    Timer settleTimer_{loop_.api()};
+    Timer lateTimer_{loop_.api()};
     std::unique_ptr<DefaultSinkProbe> probe_;
     int backoffMs_ = 0;
     bool wasReady_ = false;

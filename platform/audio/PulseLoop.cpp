@@ -1,7 +1,6 @@
 #include "platform/audio/PulseLoop.h"
 
 #include <cstdint>
-#include <pulse/timeval.h>
 #include <sys/eventfd.h>
 #include <unistd.h>
 
@@ -88,20 +87,6 @@ bool PulseLoop::runTasks() {
     }
     done_.notify_all();
     return true;
-}
-
-pa_time_event* PulseLoop::startTimer(int milliseconds, pa_time_event_cb_t callback,
-                                     void* userdata) {
-    timeval when{};
-    pa_timeval_add(pa_gettimeofday(&when), pa_usec_t(milliseconds) * PA_USEC_PER_MSEC);
-    return api()->time_new(api(), &when, callback, userdata);
-}
-
-void PulseLoop::stopTimer(pa_time_event*& timer) {
-    if (timer != nullptr) {
-        api()->time_free(timer);
-        timer = nullptr;
-    }
 }
 
 } // namespace platform::audio::pulse

@@ -38,9 +38,6 @@ public:
     // Makes the loop thread look at its state again, from any thread.
     void wake();
 
-    pa_time_event* startTimer(int milliseconds, pa_time_event_cb_t callback, void* userdata);
-    void stopTimer(pa_time_event*& timer);
-
 private:
     struct Task {
         const std::function<void()>& work;
@@ -53,6 +50,9 @@ private:
     bool runTasks();
 
     pa_mainloop* loop_;
+    // Not pa_mainloop_wakeup(): each iteration begins by emptying the loop's own wake-up pipe, so
+    // a wake-up sent between two iterations would be lost and a handed-over call would wait for
+    // the next event. A count in an eventfd stays until the loop has read it.
     int wakeFd_;
     pa_io_event* wakeEvent_ = nullptr;
     std::function<void()> betweenIterations_;
