@@ -24,7 +24,7 @@ PulseBackend::PulseBackend() {
             loop_.iterate();
         }
         // The program's own start-up deals with the state it finds.
-        connection_.mirror().delivering();
+        connection_.mirror().markTold();
     });
 }
 
@@ -44,31 +44,12 @@ void PulseBackend::deliverIfDue() {
     for (std::uint32_t sink : mirror.takeVolumeChanges()) {
         listeners().deliver(pulse::deviceIdOf(sink), kVolumeChanged);
     }
-    if (!mirror.deliveryDue()) {
+    if (!mirror.listenersDue()) {
         return;
     }
     // Events that come during the delivery make the next one due: a burst folds into a few.
-    mirror.delivering();
-    delivering_ = true;
-    pinned_.reset();
-    connection_.holdSinkQuestions();
+    Delivery delivery(connection_);
     listeners().deliver(kAudioObjectSystemObject, kDefaultOutputChanged);
-    connection_.releaseSinkQuestions();
-    delivering_ = false;
-}
-
-std::optional<std::uint32_t> PulseBackend::defaultSinkForCaller() {
-    auto live = connection_.mirror().defaultSink();
-    if (!delivering_) {
-        return live;
-    }
-    // A listener sees one default output from its first question to its end. A restore split
-    // over two outputs would leave the first one muted, or give it the other one's volume; a
-    // change in between has a notification of its own.
-    if (!pinned_ || connection_.mirror().sink(*pinned_) == nullptr) {
-        pinned_ = live;
-    }
-    return pinned_;
 }
 
 // Runs the work on the loop thread with a copy of the device's sink: the mirror may change
@@ -93,8 +74,8 @@ template <typename Work> Result PulseBackend::withSink(AudioDeviceID device, Wor
 Result PulseBackend::defaultOutput(AudioDeviceID& device) {
     Result result = Result::NoServer;
     loop_.call([&] {
-        if (auto sink = defaultSinkForCaller()) {
-            device = pulse::deviceIdOf(*sink);
+        if (auto output = connection_.defaultOutputToActOn()) {
+            device = *output;
             result = Result::Ok;
         }
     });

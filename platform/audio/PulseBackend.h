@@ -6,7 +6,6 @@
 #include "platform/audio/PulseLoop.h"
 
 #include <atomic>
-#include <optional>
 
 namespace platform::audio {
 
@@ -34,13 +33,9 @@ private:
     template <typename Work> Result withSink(AudioDeviceID device, Work work);
     Result waitFor(pulse::Operation operation, const bool& succeeded, const char* function);
     void deliverIfDue();
-    std::optional<std::uint32_t> defaultSinkForCaller();
 
     pulse::PulseLoop loop_;
     pulse::PulseConnection connection_{loop_};
-    bool delivering_ = false;
-    // The default sink the running delivery acts on: see defaultSinkForCaller().
-    std::optional<std::uint32_t> pinned_;
     std::atomic<bool> givenUp_ = false;
 };
 

@@ -1,5 +1,6 @@
 #include "platform/audio/PulseConnection.h"
 
+#include "platform/audio/PulseMapping.h"
 #include "platform/log/Log.h"
 
 #include <algorithm>
@@ -82,7 +83,9 @@ void PulseConnection::failed() {
     wasReady_ = false;
     firstAttemptDone_ = true;
     mirror_.lost();
-    held_.clear();
+    if (Delivery* running = delivery()) {
+        running->dropDeferredQueries();
+    }
     probe_.reset();
     settleTimer_.stop();
     lateTimer_.stop();
@@ -129,19 +132,21 @@ void PulseConnection::event(pa_subscription_event_type_t type, std::uint32_t ind
         if (kind == PA_SUBSCRIPTION_EVENT_NEW) {
             mirror_.sinkAppeared();
         }
-        if (holding_) {
-            held_.insert(index);
+        if (Delivery* running = delivery()) {
+            running->deferQuery(index);
         } else {
             askSink(index);
         }
     }
 }
 
-void PulseConnection::releaseSinkQuestions() {
-    holding_ = false;
-    for (std::uint32_t index : std::exchange(held_, {})) {
-        askSink(index);
-    }
+std::optional<AudioDeviceID> PulseConnection::liveDefaultOutput() const {
+    auto sink = mirror_.defaultSink();
+    return sink ? std::optional(deviceIdOf(*sink)) : std::nullopt;
+}
+
+bool PulseConnection::hasOutput(AudioDeviceID device) const {
+    return device >= kDeviceIdOffset && mirror_.sink(sinkIndexOf(device)) != nullptr;
 }
 
 void PulseConnection::askSink(std::uint32_t index) {
@@ -169,7 +174,7 @@ void PulseConnection::ask(Operation operation, const char* function) {
 
 void PulseConnection::answered() {
     mirror_.answered();
-    if (mirror_.answersDue() == 0) {
+    if (mirror_.pendingQueries() == 0) {
         lateTimer_.stop();
     }
 }

@@ -2,6 +2,7 @@
 
 #include "platform/audio/Context.h"
 #include "platform/audio/DefaultSinkProbe.h"
+#include "platform/audio/Delivery.h"
 #include "platform/audio/Operation.h"
 #include "platform/audio/PulseLoop.h"
 #include "platform/audio/ServerMirror.h"
@@ -9,14 +10,13 @@
 
 #include <memory>
 #include <pulse/context.h>
-#include <set>
 
 namespace platform::audio::pulse {
 
 // The one connection to the sound server, on the loop's thread: it keeps the mirror up to date
 // from the server's events and makes the connection again by itself when it is lost, with a
-// back-off and without a limit.
-class PulseConnection {
+// back-off and without a limit. A delivery runs on what it knows.
+class PulseConnection : public Delivery::Source {
 public:
     explicit PulseConnection(PulseLoop& loop);
     PulseConnection(const PulseConnection&) = delete;
@@ -25,13 +25,8 @@ public:
     void connect();
     // Whether the first attempt has come to an end: connected and the server read, or failed.
     bool firstAttemptDone() const {
-        return firstAttemptDone_ || (mirror_.isConnected() && mirror_.answersDue() == 0);
+        return firstAttemptDone_ || (mirror_.isConnected() && mirror_.pendingQueries() == 0);
     }
-
-    // While held, the sinks that sent events are noted and asked for when the hold ends: their
-    // answers would only queue up at the server behind the writes of the work that holds them.
-    void holdSinkQuestions() { holding_ = true; }
-    void releaseSinkQuestions();
 
     ServerMirror& mirror() { return mirror_; }
     pa_context* context() const { return context_.get(); }
@@ -39,6 +34,11 @@ public:
     const char* lastError() const;
 
 private:
+    void markTold() override { mirror_.markTold(); }
+    std::optional<AudioDeviceID> liveDefaultOutput() const override;
+    bool hasOutput(AudioDeviceID device) const override;
+    void sendQuery(std::uint32_t sink) override { askSink(sink); }
+
     static void onStateChanged(pa_context* context, void* self);
     static void onEvent(pa_context* context, pa_subscription_event_type_t type, std::uint32_t index,
                         void* self);
@@ -67,8 +67,6 @@ private:
     bool wasReady_ = false;
     enum class Logged { Nothing, Waiting, Lost } logged_ = Logged::Nothing;
     bool firstAttemptDone_ = false;
-    bool holding_ = false;
-    std::set<std::uint32_t> held_;
 };
 
 } // namespace platform::audio::pulse
