@@ -212,6 +212,12 @@ TEST_F(HelperEndToEnd, ACeilingHoldsWhoeverTurnsTheOutputUp) {
     EXPECT_EQ(eventsOfSetting(0.9f, 0.6), 2 * perWrite) << "one write of the helper's per rise";
     EXPECT_EQ(eventsOfSetting(0.3f, 0.3), perWrite) << describe(kHeadphones);
     EXPECT_EQ(helper->restores().size(), 2u) << "volume changes start no restore";
+
+    // A mixer's boost past full volume is cut by a ceiling of full volume, which it lies above.
+    writeTable({{"hdpn", 1.0}}, "ceilings.plist");
+    ASSERT_TRUE(client->setVolume(kHeadphones.name, 1.3f));
+    EXPECT_TRUE(eventually([&] { return sinkIs(kHeadphones, 1.0, false); }))
+        << describe(kHeadphones);
 }
 
 TEST_F(HelperEndToEnd, AWriteToAServerThatHangsGivesUpWhenAsked) {

@@ -103,7 +103,22 @@ Result PulseBackend::muted(AudioDeviceID device, bool& muted) {
     });
 }
 
+Result PulseBackend::level(AudioDeviceID device, float& fraction) {
+    return withSink(device, [&](std::uint32_t, const pulse::Sink& sink) {
+        fraction = pulse::volumeLevel(sink.volume);
+        return Result::Ok;
+    });
+}
+
 Result PulseBackend::setVolume(AudioDeviceID device, float fraction) {
+    return writeVolume(device, fraction, true);
+}
+
+Result PulseBackend::setLevel(AudioDeviceID device, float fraction) {
+    return writeVolume(device, fraction, false);
+}
+
+Result PulseBackend::writeVolume(AudioDeviceID device, float fraction, bool keepBoost) {
     if (std::isnan(fraction)) {
         return Result::Refused;
     }
@@ -111,7 +126,7 @@ Result PulseBackend::setVolume(AudioDeviceID device, float fraction) {
         pa_cvolume volume = pulse::scaledTo(sink.volume, fraction);
         // Already so, and the server would send nothing back either. A boosted sink reads as
         // full volume: writing back what was read keeps its boost.
-        if (fraction == pulse::volumeFraction(sink.volume) ||
+        if ((keepBoost && fraction == pulse::volumeFraction(sink.volume)) ||
             pa_cvolume_equal(&volume, &sink.volume)) {
             return Result::Ok;
         }

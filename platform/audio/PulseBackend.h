@@ -26,11 +26,14 @@ public:
     Result muted(AudioDeviceID device, bool& muted) override;
     Result setVolume(AudioDeviceID device, float fraction) override;
     Result setMuted(AudioDeviceID device, bool muted) override;
+    Result level(AudioDeviceID device, float& fraction) override;
+    Result setLevel(AudioDeviceID device, float fraction) override;
     bool onNotificationThread() const override { return loop_.onLoopThread(); }
     void giveUpWaiting() override;
 
 private:
     template <typename Work> Result withSink(AudioDeviceID device, Work work);
+    Result writeVolume(AudioDeviceID device, float fraction, bool keepBoost);
     Result waitFor(pulse::Operation operation, const bool& succeeded, const char* function);
     void deliverIfDue();
 

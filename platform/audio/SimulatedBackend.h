@@ -82,6 +82,13 @@ public:
     Result outputType(AudioDeviceID device, std::uint32_t& code) override;
     Result volume(AudioDeviceID device, float& fraction) override;
     Result muted(AudioDeviceID device, bool& muted) override;
+    // A simulated volume reads as it was set, 1.0 or not: the level calls are the volume calls.
+    Result level(AudioDeviceID device, float& fraction) override {
+        return volume(device, fraction);
+    }
+    Result setLevel(AudioDeviceID device, float fraction) override {
+        return setVolume(device, fraction);
+    }
     void giveUpWaiting() override;
     bool onNotificationThread() const override { return thread_.onThread(); }
 
