@@ -67,7 +67,7 @@ void PulseConnection::ready() {
         "pa_context_get_sink_info_list()");
     // PipeWire can miss a default switch made just as a client connects: ask again on a
     // connection of its own when this one has settled. One timer, then none while connected.
-    settleTimer_.start(kSettleMs, [this] { settled(); });
+    settleTimer_.start(kSettleMs, [this] { askForSecondOpinion(); });
 }
 
 void PulseConnection::failed() {
@@ -96,7 +96,7 @@ void PulseConnection::failed() {
     }
 }
 
-void PulseConnection::settled() {
+void PulseConnection::askForSecondOpinion() {
     probe_ = std::make_unique<DefaultSinkProbe>(loop_, [this](auto sink) { secondOpinion(sink); });
 }
 
@@ -168,7 +168,7 @@ void PulseConnection::ask(Operation operation, const char* function) {
     }
     mirror_.asked();
     if (!lateTimer_.running()) {
-        lateTimer_.start(kLateAnswerMs, [this] { answersLate(); });
+        lateTimer_.start(kLateAnswerMs, [this] { stopWaitingForLateAnswers(); });
     }
 }
 
@@ -179,7 +179,7 @@ void PulseConnection::answered() {
     }
 }
 
-void PulseConnection::answersLate() {
+void PulseConnection::stopWaitingForLateAnswers() {
     log::nslog("the sound server has not answered for %d ms; going on without the answer",
                kLateAnswerMs);
     mirror_.stopWaitingForAnswers();

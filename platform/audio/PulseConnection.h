@@ -52,8 +52,8 @@ private:
     void answered();
     void askServer();
     void askSink(std::uint32_t index);
-    void settled();
-    void answersLate();
+    void askForSecondOpinion();
+    void stopWaitingForLateAnswers();
     void secondOpinion(const std::optional<std::string>& defaultSink);
 
     PulseLoop& loop_;
