@@ -71,6 +71,14 @@ template <typename Work> Result PulseBackend::withSink(AudioDeviceID device, Wor
     return result;
 }
 
+// Reads come from the mirror: a sink that is known has its answer.
+template <typename Read> Result PulseBackend::readSink(AudioDeviceID device, Read read) {
+    return withSink(device, [&](std::uint32_t, const pulse::Sink& sink) {
+        read(sink);
+        return Result::Ok;
+    });
+}
+
 Result PulseBackend::defaultOutput(AudioDeviceID& device) {
     Result result = Result::NoServer;
     loop_.call([&] {
@@ -83,31 +91,21 @@ Result PulseBackend::defaultOutput(AudioDeviceID& device) {
 }
 
 Result PulseBackend::outputType(AudioDeviceID device, std::uint32_t& code) {
-    return withSink(device, [&](std::uint32_t, const pulse::Sink& sink) {
-        code = sink.outputType;
-        return Result::Ok;
-    });
+    return readSink(device, [&](const pulse::Sink& sink) { code = sink.outputType; });
 }
 
 Result PulseBackend::volume(AudioDeviceID device, float& fraction) {
-    return withSink(device, [&](std::uint32_t, const pulse::Sink& sink) {
-        fraction = pulse::volumeFraction(sink.volume);
-        return Result::Ok;
-    });
+    return readSink(
+        device, [&](const pulse::Sink& sink) { fraction = pulse::volumeFraction(sink.volume); });
 }
 
 Result PulseBackend::muted(AudioDeviceID device, bool& muted) {
-    return withSink(device, [&](std::uint32_t, const pulse::Sink& sink) {
-        muted = sink.muted;
-        return Result::Ok;
-    });
+    return readSink(device, [&](const pulse::Sink& sink) { muted = sink.muted; });
 }
 
 Result PulseBackend::level(AudioDeviceID device, float& fraction) {
-    return withSink(device, [&](std::uint32_t, const pulse::Sink& sink) {
-        fraction = pulse::volumeLevel(sink.volume);
-        return Result::Ok;
-    });
+    return readSink(device,
+                    [&](const pulse::Sink& sink) { fraction = pulse::volumeLevel(sink.volume); });
 }
 
 Result PulseBackend::setVolume(AudioDeviceID device, float fraction) {

@@ -33,6 +33,7 @@ public:
 
 private:
     template <typename Work> Result withSink(AudioDeviceID device, Work work);
+    template <typename Read> Result readSink(AudioDeviceID device, Read read);
     Result writeVolume(AudioDeviceID device, float fraction, bool keepBoost);
     Result waitFor(pulse::Operation operation, const bool& succeeded, const char* function);
     void deliverIfDue();
