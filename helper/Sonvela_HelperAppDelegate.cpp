@@ -53,10 +53,15 @@ void Sonvela_HelperAppDelegate::checkAudioDeviceDataSource() {
         volume = stored.value_or(0.0f);
     }
     float applied = volume;
-    if (auto ceiling = ceilingFor(type); ceiling && *ceiling < volume) {
+    auto ceiling = ceilingFor(type);
+    if (ceiling && *ceiling < volume) {
         applied = *ceiling;
     }
     SoundController::getInstance()->setHardwareVolume(applied);
+    if (ceiling && applied >= 1.0f) {
+        // A boost reads as 1.0 and a volume write of 1.0 keeps it; a ceiling of 1.0 cuts it.
+        SoundController::getInstance()->limitHardwareVolume(*ceiling);
+    }
     platform::log::nslog("output type: %s, volume: %f", platform::log::printable(type).c_str(),
                          double(volume));
     if (applied != volume) {

@@ -26,6 +26,9 @@ constexpr AudioObjectPropertyAddress kDataSource{kAudioDevicePropertyDataSource,
 constexpr AudioObjectPropertyAddress kVolume{
     kAudioHardwareServiceDeviceProperty_VirtualMasterVolume, kAudioDevicePropertyScopeOutput,
     kAudioObjectPropertyElementMaster};
+constexpr AudioObjectPropertyAddress kLevel{kAudioDevicePropertyVolumeLevel,
+                                            kAudioDevicePropertyScopeOutput,
+                                            kAudioObjectPropertyElementMaster};
 constexpr AudioObjectPropertyAddress kMute{
     kAudioDevicePropertyMute, kAudioDevicePropertyScopeOutput, kAudioObjectPropertyElementMaster};
 
@@ -117,14 +120,16 @@ void SoundController::setHardwareVolume(float volume) {
 void SoundController::limitHardwareVolume(float ceiling) {
     AudioDeviceID device = lookUpDevice();
     std::uint32_t bits = 0;
-    if (read32(device, kVolume, bits) != kAudioHardwareNoError ||
+    // The level, boosts included: the volume reads a boost as 1.0, never above a ceiling of 1.0.
+    if (read32(device, kLevel, bits) != kAudioHardwareNoError ||
         !(std::bit_cast<float>(bits) > ceiling)) {
         return;
     }
     if (double(ceiling) < kMuteThreshold) {
         write32(device, kMute, 1);
     } else {
-        write32(device, kVolume, std::bit_cast<std::uint32_t>(ceiling));
+        // A volume write of 1.0 would keep the boost.
+        write32(device, kLevel, std::bit_cast<std::uint32_t>(ceiling));
     }
 }
 

@@ -26,8 +26,9 @@ public:
     float getHardwareVolume();
     // Mutes below the threshold; otherwise sets the volume (at most 1.0) and clears the mute.
     void setHardwareVolume(float volume);
-    // Lowers the volume to the ceiling when it lies above it and leaves the mute switch as it
-    // is; a ceiling below the mute threshold mutes instead. Never raises the volume.
+    // Lowers the volume to the ceiling when it lies above it, a boost past 1.0 included, and
+    // leaves the mute switch as it is; a ceiling below the mute threshold mutes instead. Never
+    // raises the volume.
     void limitHardwareVolume(float ceiling);
     void muteHardwareVolume();
     void unmuteHardwareVolume();

@@ -92,6 +92,7 @@ struct SwitchCase {
     double volumeBefore, volumeAfter;
     bool mutedBefore, mutedAfter;
     const char* logged;
+    Table ceilings = {};
 };
 
 void PrintTo(const SwitchCase& c, std::ostream* os) {
@@ -108,11 +109,16 @@ const SwitchCase kSwitchCases[] = {
     {"StoredVolumeClearsAMute", {{"hdpn", 0.75}}, kHeadphones, 0.25, 0.75, true, false, "hdpn 0.750000"},
     {"NoEntryMutesAndKeepsItsVolume", {{"hdmi", 0.5}}, kHeadphones, 0.25, 0.25, false, true, "hdpn 0.000000"},
     {"IgnoredTypeKeepsItsBoost", {{"ispk", 0.5}}, kSpeakers, 1.5, 1.5, true, false, "ispk 1.000000"},
+    {"ACeilingOfFullVolumeCutsABoost", {{"ispk", 0.5}}, kSpeakers, 1.5, 1.0, true, false, "ispk 1.000000",
+     {{"ispk", 1.0}}},
 };
 // clang-format on
 
 TEST_P(Switch, GivesTheOutputItsVolume) {
     const SwitchCase& c = GetParam();
+    if (!c.ceilings.empty()) {
+        writeTable(c.ceilings, "ceilings.plist");
+    }
     ASSERT_NO_FATAL_FAILURE(start({kTv, kSpeakers, kHeadphones}, c.table));
     ASSERT_TRUE(client->setVolume(c.target.name, float(c.volumeBefore)));
     ASSERT_TRUE(client->setMute(c.target.name, c.mutedBefore));
@@ -212,6 +218,12 @@ TEST_F(HelperEndToEnd, ACeilingHoldsWhoeverTurnsTheOutputUp) {
     EXPECT_EQ(eventsOfSetting(0.9f, 0.6), 2 * perWrite) << "one write of the helper's per rise";
     EXPECT_EQ(eventsOfSetting(0.3f, 0.3), perWrite) << describe(kHeadphones);
     EXPECT_EQ(helper->restores().size(), 2u) << "volume changes start no restore";
+
+    // A mixer's boost past full volume is cut by a ceiling of full volume, which it lies above.
+    writeTable({{"hdpn", 1.0}}, "ceilings.plist");
+    ASSERT_TRUE(client->setVolume(kHeadphones.name, 1.3f));
+    EXPECT_TRUE(eventually([&] { return sinkIs(kHeadphones, 1.0, false); }))
+        << describe(kHeadphones);
 }
 
 TEST_F(HelperEndToEnd, AWriteToAServerThatHangsGivesUpWhenAsked) {

@@ -236,6 +236,38 @@ TEST_F(Restore, ARiseAboveTheCeilingIsLoweredOnceAndLeavesTheMuteAlone) {
     EXPECT_FLOAT_EQ(audio.backend->device(tv)->volume, 0.5f);
 }
 
+// Another output becomes the default while a notified restore runs, at each of its calls in
+// turn: the restore ends on the output it began with, and the switch gets a restore of its own.
+TEST_F(Restore, ANotifiedRestoreNeverActsOnTwoOutputs) {
+    using Call = SimulatedBackend::Call;
+    writeTable(tableWith("<key>hdpn</key><real>0.75</real><key>hdmi</key><real>0.5</real>"));
+    AudioDeviceID phones = audio.output("hdpn", 0.2f);
+    AudioDeviceID tv = audio.backend->addDevice(fourCharCode("hdmi"), 0.9f);
+    delegate.registerListenerForAudioDevice();
+    for (Call during : {Call::OutputType, Call::Volume, Call::SetMuted, Call::SetVolume}) {
+        audio.backend->setDefaultDevice(phones);
+        audio.backend->waitUntilIdle();
+        audio.backend->changeVolume(phones, 0.2f);
+        audio.backend->changeVolume(tv, 0.9f);
+        audio.backend->waitUntilIdle();
+        audio.backend->clearWrites();
+
+        audio.backend->duringNext(during, [&] { audio.backend->setDefaultDevice(tv); });
+        audio.backend->notify();
+        audio.backend->waitUntilIdle();
+
+        auto writes = audio.backend->writes();
+        ASSERT_EQ(writes.size(), 6u) << int(during);
+        for (std::size_t i = 0; i < writes.size(); ++i) {
+            EXPECT_EQ(writes[i].device, i < 3 ? phones : tv) << int(during) << ", write " << i;
+        }
+        EXPECT_FLOAT_EQ(audio.backend->device(phones)->volume, 0.75f) << int(during);
+        EXPECT_FLOAT_EQ(audio.backend->device(tv)->volume, 0.5f) << int(during);
+        EXPECT_FALSE(audio.backend->device(phones)->muted || audio.backend->device(tv)->muted);
+    }
+    delegate.unregisterListenerForAudioDevice();
+}
+
 TEST_F(Restore, AStopDoesNotWaitForAServerThatStoppedAnswering) {
     writeTable(tableWith("<key>hdpn</key><real>0.75</real>"));
     AudioDeviceID id = audio.output("hdpn", 0.3f);

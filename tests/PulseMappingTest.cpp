@@ -95,19 +95,22 @@ pa_cvolume channels(std::initializer_list<pa_volume_t> values) {
     return v;
 }
 
-TEST(Volume, LargestChannelCappedAtOne) {
+// The volume caps a boost at 1.0; the level the ceiling guard compares does not.
+TEST(Volume, LargestChannelCappedAtOneAndTheLevelUncapped) {
     struct {
         pa_cvolume volume;
         float expected;
+        float level;
     } cases[] = {
-        {channels({PA_VOLUME_NORM / 2, PA_VOLUME_NORM / 4}), 0.5f},
-        {channels({PA_VOLUME_NORM / 4, PA_VOLUME_NORM}), 1.0f},
-        {channels({PA_VOLUME_NORM * 3 / 2, PA_VOLUME_NORM}), 1.0f},
-        {channels({PA_VOLUME_MUTED, PA_VOLUME_MUTED}), 0.0f},
-        {channels({}), 0.0f},
+        {channels({PA_VOLUME_NORM / 2, PA_VOLUME_NORM / 4}), 0.5f, 0.5f},
+        {channels({PA_VOLUME_NORM / 4, PA_VOLUME_NORM}), 1.0f, 1.0f},
+        {channels({PA_VOLUME_NORM * 3 / 2, PA_VOLUME_NORM}), 1.0f, 1.5f},
+        {channels({PA_VOLUME_MUTED, PA_VOLUME_MUTED}), 0.0f, 0.0f},
+        {channels({}), 0.0f, 0.0f},
     };
     for (const auto& c : cases) {
         EXPECT_FLOAT_EQ(pulse::volumeFraction(c.volume), c.expected);
+        EXPECT_FLOAT_EQ(pulse::volumeLevel(c.volume), c.level);
     }
 }
 

@@ -63,9 +63,9 @@ protected:
     }
     // Whether listeners are told now; they are marked told if so.
     bool tells() {
-        bool due = mirror.deliveryDue();
+        bool due = mirror.listenersDue();
         if (due) {
-            mirror.delivering();
+            mirror.markTold();
         }
         return due;
     }
@@ -177,7 +177,7 @@ TEST_F(Mirror, AFailedOrLostAnswerHoldsNothingBackForGood) {
     mirror.stopWaitingForAnswers();
     EXPECT_TRUE(tells());
     mirror.answered(); // the late answer after all
-    EXPECT_EQ(mirror.answersDue(), 0);
+    EXPECT_EQ(mirror.pendingQueries(), 0);
 }
 
 // PipeWire 0.3 can leave a connection that was new when the default changed with the old

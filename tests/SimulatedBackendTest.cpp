@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <thread>
 
 using namespace platform::audio;
@@ -67,6 +68,35 @@ TEST(AudioListeners, CalledOnTheNotificationThreadForOutputChangesOnly) {
     audio.backend->waitUntilIdle();
     EXPECT_EQ(calls.count, 4);
     EXPECT_NE(removePropertyListener(kAudioObjectSystemObject, &kEverything, countCall, &calls), 0);
+}
+
+struct Slow {
+    std::atomic<bool> inside{false};
+    std::atomic<bool> done{false};
+};
+
+OSStatus takeAWhile(AudioObjectID, std::uint32_t, const AudioObjectPropertyAddress*, void* data) {
+    auto* slow = static_cast<Slow*>(data);
+    slow->inside = true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    slow->done = true;
+    return 0;
+}
+
+// As on the real backend: a call from another thread runs on the notification thread, after
+// the delivery in progress, never in the middle of it.
+TEST(AudioListeners, AnotherThreadsCallWaitsForTheDeliveryInProgress) {
+    SimulatedAudio audio;
+    AudioDeviceID id = audio.output("hdpn", 0.5f);
+    Slow slow;
+    ASSERT_EQ(addPropertyListener(kAudioObjectSystemObject, &kEverything, takeAWhile, &slow), 0);
+    audio.backend->notify();
+    ASSERT_TRUE(sonvela::test::eventually([&] { return slow.inside.load(); }));
+    EXPECT_FALSE(slow.done);
+    EXPECT_EQ(audio.backend->setMuted(id, true), Result::Ok);
+    EXPECT_TRUE(slow.done);
+    audio.backend->waitUntilIdle();
+    removePropertyListener(kAudioObjectSystemObject, &kEverything, takeAWhile, &slow);
 }
 
 TEST(AudioListeners, AddressesMatchWithWildcardsOnTheirOwnObject) {

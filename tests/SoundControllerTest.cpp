@@ -103,6 +103,7 @@ INSTANTIATE_TEST_SUITE_P(Cases, Write, testing::Values(
          Call::Volume},
     Case{"LimitLowersAndLeavesTheMute", 0.9f, true, Action::Limit, 0.6f, 0.6f, true},
     Case{"LimitNeverRaises", 0.3f, false, Action::Limit, 0.6f, 0.3f, false},
+    Case{"LimitCutsABoostToFullVolume", 1.3f, false, Action::Limit, 1.0f, 1.0f, false},
     Case{"LimitBelowTheThresholdMutes", 0.3f, false, Action::Limit, 0.0005f, 0.3f, true}),
     [](const auto& info) { return std::string(info.param.name); });
 // clang-format on

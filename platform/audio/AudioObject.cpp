@@ -46,9 +46,12 @@ Result read(Backend& backend, AudioObjectID objectID, std::uint32_t selector,
     if (selector == kAudioDevicePropertyDataSource) {
         return backend.outputType(objectID, value);
     }
-    if (selector == kAudioHardwareServiceDeviceProperty_VirtualMasterVolume) {
+    if (selector == kAudioHardwareServiceDeviceProperty_VirtualMasterVolume ||
+        selector == kAudioDevicePropertyVolumeLevel) {
         float fraction = 0;
-        Result result = backend.volume(objectID, fraction);
+        Result result = selector == kAudioDevicePropertyVolumeLevel
+                            ? backend.level(objectID, fraction)
+                            : backend.volume(objectID, fraction);
         value = std::bit_cast<std::uint32_t>(fraction);
         return result;
     }
@@ -68,6 +71,9 @@ Result write(Backend& backend, AudioObjectID objectID, std::uint32_t selector,
     }
     if (selector == kAudioHardwareServiceDeviceProperty_VirtualMasterVolume) {
         return backend.setVolume(objectID, std::bit_cast<float>(value));
+    }
+    if (selector == kAudioDevicePropertyVolumeLevel) {
+        return backend.setLevel(objectID, std::bit_cast<float>(value));
     }
     if (selector == kAudioDevicePropertyMute) {
         return backend.setMuted(objectID, value != 0);

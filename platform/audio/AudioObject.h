@@ -39,6 +39,9 @@ inline constexpr std::uint32_t kAudioDevicePropertyDataSource = fourCharCode("ss
 inline constexpr std::uint32_t kAudioHardwareServiceDeviceProperty_VirtualMasterVolume =
     fourCharCode("vmvc");
 inline constexpr std::uint32_t kAudioDevicePropertyMute = fourCharCode("mute");
+// Our own: the volume boosts included (1.3 for a mixer's 130 %), where the volume above reads
+// a boost as 1.0. Written, it sets exactly that level, where a volume write of 1.0 keeps a boost.
+inline constexpr std::uint32_t kAudioDevicePropertyVolumeLevel = fourCharCode("levl");
 
 inline constexpr std::uint32_t kAudioObjectPropertyScopeGlobal = fourCharCode("glob");
 inline constexpr std::uint32_t kAudioDevicePropertyScopeOutput = fourCharCode("outp");

@@ -25,8 +25,12 @@ public:
     // The largest channel as a fraction of full volume; a boosted output reads as 1.0.
     virtual Result volume(AudioDeviceID device, float& fraction) = 0;
     virtual Result muted(AudioDeviceID device, bool& muted) = 0;
+    // Writing back what was read keeps a boost.
     virtual Result setVolume(AudioDeviceID device, float fraction) = 0;
     virtual Result setMuted(AudioDeviceID device, bool muted) = 0;
+    // The volume as it is, boosts included, and a write that sets exactly that, boost or not.
+    virtual Result level(AudioDeviceID device, float& fraction) = 0;
+    virtual Result setLevel(AudioDeviceID device, float fraction) = 0;
 
     // Whether the caller runs on the thread that calls the listeners.
     virtual bool onNotificationThread() const = 0;

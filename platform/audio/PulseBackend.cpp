@@ -24,7 +24,7 @@ PulseBackend::PulseBackend() {
             loop_.iterate();
         }
         // The program's own start-up deals with the state it finds.
-        connection_.mirror().delivering();
+        connection_.mirror().markTold();
     });
 }
 
@@ -44,31 +44,12 @@ void PulseBackend::deliverIfDue() {
     for (std::uint32_t sink : mirror.takeVolumeChanges()) {
         listeners().deliver(pulse::deviceIdOf(sink), kVolumeChanged);
     }
-    if (!mirror.deliveryDue()) {
+    if (!mirror.listenersDue()) {
         return;
     }
     // Events that come during the delivery make the next one due: a burst folds into a few.
-    mirror.delivering();
-    delivering_ = true;
-    pinned_.reset();
-    connection_.holdSinkQuestions();
+    Delivery delivery(connection_);
     listeners().deliver(kAudioObjectSystemObject, kDefaultOutputChanged);
-    connection_.releaseSinkQuestions();
-    delivering_ = false;
-}
-
-std::optional<std::uint32_t> PulseBackend::defaultSinkForCaller() {
-    auto live = connection_.mirror().defaultSink();
-    if (!delivering_) {
-        return live;
-    }
-    // A listener sees one default output from its first question to its end. A restore split
-    // over two outputs would leave the first one muted, or give it the other one's volume; a
-    // change in between has a notification of its own.
-    if (!pinned_ || connection_.mirror().sink(*pinned_) == nullptr) {
-        pinned_ = live;
-    }
-    return pinned_;
 }
 
 // Runs the work on the loop thread with a copy of the device's sink: the mirror may change
@@ -90,11 +71,19 @@ template <typename Work> Result PulseBackend::withSink(AudioDeviceID device, Wor
     return result;
 }
 
+// Reads come from the mirror: a sink that is known has its answer.
+template <typename Read> Result PulseBackend::readSink(AudioDeviceID device, Read read) {
+    return withSink(device, [&](std::uint32_t, const pulse::Sink& sink) {
+        read(sink);
+        return Result::Ok;
+    });
+}
+
 Result PulseBackend::defaultOutput(AudioDeviceID& device) {
     Result result = Result::NoServer;
     loop_.call([&] {
-        if (auto sink = defaultSinkForCaller()) {
-            device = pulse::deviceIdOf(*sink);
+        if (auto output = connection_.defaultOutputToActOn()) {
+            device = *output;
             result = Result::Ok;
         }
     });
@@ -102,27 +91,32 @@ Result PulseBackend::defaultOutput(AudioDeviceID& device) {
 }
 
 Result PulseBackend::outputType(AudioDeviceID device, std::uint32_t& code) {
-    return withSink(device, [&](std::uint32_t, const pulse::Sink& sink) {
-        code = sink.outputType;
-        return Result::Ok;
-    });
+    return readSink(device, [&](const pulse::Sink& sink) { code = sink.outputType; });
 }
 
 Result PulseBackend::volume(AudioDeviceID device, float& fraction) {
-    return withSink(device, [&](std::uint32_t, const pulse::Sink& sink) {
-        fraction = pulse::volumeFraction(sink.volume);
-        return Result::Ok;
-    });
+    return readSink(
+        device, [&](const pulse::Sink& sink) { fraction = pulse::volumeFraction(sink.volume); });
 }
 
 Result PulseBackend::muted(AudioDeviceID device, bool& muted) {
-    return withSink(device, [&](std::uint32_t, const pulse::Sink& sink) {
-        muted = sink.muted;
-        return Result::Ok;
-    });
+    return readSink(device, [&](const pulse::Sink& sink) { muted = sink.muted; });
+}
+
+Result PulseBackend::level(AudioDeviceID device, float& fraction) {
+    return readSink(device,
+                    [&](const pulse::Sink& sink) { fraction = pulse::volumeLevel(sink.volume); });
 }
 
 Result PulseBackend::setVolume(AudioDeviceID device, float fraction) {
+    return writeVolume(device, fraction, true);
+}
+
+Result PulseBackend::setLevel(AudioDeviceID device, float fraction) {
+    return writeVolume(device, fraction, false);
+}
+
+Result PulseBackend::writeVolume(AudioDeviceID device, float fraction, bool keepBoost) {
     if (std::isnan(fraction)) {
         return Result::Refused;
     }
@@ -130,13 +124,13 @@ Result PulseBackend::setVolume(AudioDeviceID device, float fraction) {
         pa_cvolume volume = pulse::scaledTo(sink.volume, fraction);
         // Already so, and the server would send nothing back either. A boosted sink reads as
         // full volume: writing back what was read keeps its boost.
-        if (fraction == pulse::volumeFraction(sink.volume) ||
+        if ((keepBoost && fraction == pulse::volumeFraction(sink.volume)) ||
             pa_cvolume_equal(&volume, &sink.volume)) {
             return Result::Ok;
         }
         bool succeeded = false;
-        Result result = waitFor(pa_context_set_sink_volume_by_index(connection_.context(), index,
-                                                                    &volume, onSuccess, &succeeded),
+        Result result = waitFor(pulse::Operation(pa_context_set_sink_volume_by_index(
+                                    connection_.context(), index, &volume, onSuccess, &succeeded)),
                                 succeeded, "pa_context_set_sink_volume_by_index()");
         if (result == Result::Ok) {
             connection_.mirror().volumeWritten(index, volume);
@@ -151,8 +145,8 @@ Result PulseBackend::setMuted(AudioDeviceID device, bool muted) {
             return Result::Ok;
         }
         bool succeeded = false;
-        Result result = waitFor(pa_context_set_sink_mute_by_index(connection_.context(), index,
-                                                                  muted, onSuccess, &succeeded),
+        Result result = waitFor(pulse::Operation(pa_context_set_sink_mute_by_index(
+                                    connection_.context(), index, muted, onSuccess, &succeeded)),
                                 succeeded, "pa_context_set_sink_mute_by_index()");
         if (result == Result::Ok) {
             connection_.mirror().muteWritten(index, muted);
@@ -163,20 +157,18 @@ Result PulseBackend::setMuted(AudioDeviceID device, bool muted) {
 
 // Runs the loop until the server has answered, the connection is gone or we gave up waiting.
 // Events that come meanwhile update the mirror and make a delivery due.
-Result PulseBackend::waitFor(pa_operation* operation, const bool& succeeded, const char* function) {
-    if (operation == nullptr) {
+Result PulseBackend::waitFor(pulse::Operation operation, const bool& succeeded,
+                             const char* function) {
+    if (!operation) {
         log::nslog("%s failed: %s", function, connection_.lastError());
         return connection_.mirror().isConnected() ? Result::Refused : Result::NoServer;
     }
-    while (pa_operation_get_state(operation) == PA_OPERATION_RUNNING && !givenUp_) {
+    while (operation.running() && !givenUp_) {
         loop_.iterate();
     }
-    bool answered = pa_operation_get_state(operation) == PA_OPERATION_DONE;
-    if (!answered) {
-        // Its callback must not run later, into a reply that is gone.
-        pa_operation_cancel(operation);
-    }
-    pa_operation_unref(operation);
+    bool answered = operation.done();
+    // Its callback must not run later, into a reply that is gone.
+    operation.cancel();
     if (answered && succeeded) {
         return Result::Ok;
     }

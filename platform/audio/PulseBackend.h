@@ -1,11 +1,11 @@
 #pragma once
 
 #include "platform/audio/Backend.h"
+#include "platform/audio/Operation.h"
 #include "platform/audio/PulseConnection.h"
 #include "platform/audio/PulseLoop.h"
 
 #include <atomic>
-#include <optional>
 
 namespace platform::audio {
 
@@ -26,20 +26,20 @@ public:
     Result muted(AudioDeviceID device, bool& muted) override;
     Result setVolume(AudioDeviceID device, float fraction) override;
     Result setMuted(AudioDeviceID device, bool muted) override;
+    Result level(AudioDeviceID device, float& fraction) override;
+    Result setLevel(AudioDeviceID device, float fraction) override;
     bool onNotificationThread() const override { return loop_.onLoopThread(); }
     void giveUpWaiting() override;
 
 private:
     template <typename Work> Result withSink(AudioDeviceID device, Work work);
-    Result waitFor(pa_operation* operation, const bool& succeeded, const char* function);
+    template <typename Read> Result readSink(AudioDeviceID device, Read read);
+    Result writeVolume(AudioDeviceID device, float fraction, bool keepBoost);
+    Result waitFor(pulse::Operation operation, const bool& succeeded, const char* function);
     void deliverIfDue();
-    std::optional<std::uint32_t> defaultSinkForCaller();
 
     pulse::PulseLoop loop_;
     pulse::PulseConnection connection_{loop_};
-    bool delivering_ = false;
-    // The default sink the running delivery acts on: see defaultSinkForCaller().
-    std::optional<std::uint32_t> pinned_;
     std::atomic<bool> givenUp_ = false;
 };
 

@@ -1,5 +1,6 @@
 #include "platform/audio/PulseConnection.h"
 
+#include "platform/audio/PulseMapping.h"
 #include "platform/log/Log.h"
 #include "platform/names/ProductNames.h"
 
@@ -21,20 +22,7 @@ constexpr int kLateAnswerMs = 2000;
 
 } // namespace
 
-void PulseConnection::ContextDeleter::operator()(pa_context* context) const {
-    pa_context_set_state_callback(context, nullptr, nullptr);
-    pa_context_set_subscribe_callback(context, nullptr, nullptr);
-    pa_context_disconnect(context);
-    pa_context_unref(context);
-}
-
 PulseConnection::PulseConnection(PulseLoop& loop) : loop_(loop) {}
-
-PulseConnection::~PulseConnection() {
-    loop_.stopTimer(reconnectTimer_);
-    loop_.stopTimer(settleTimer_);
-    loop_.stopTimer(lateTimer_);
-}
 
 const char* PulseConnection::lastError() const {
     return pa_strerror(pa_context_errno(context_.get()));
@@ -75,17 +63,14 @@ void PulseConnection::ready() {
     backoffMs_ = 0;
     mirror_.connected();
     auto mask = pa_subscription_mask_t(PA_SUBSCRIPTION_MASK_SINK | PA_SUBSCRIPTION_MASK_SERVER);
-    pa_operation* subscribed = pa_context_subscribe(context_.get(), mask, nullptr, nullptr);
-    if (subscribed != nullptr) {
-        pa_operation_unref(subscribed);
-    }
+    // Nothing waits for its answer: the events simply begin.
+    Operation subscribed(pa_context_subscribe(context_.get(), mask, nullptr, nullptr));
     askServer();
-    ask(pa_context_get_sink_info_list(context_.get(), onSinkInfo, this),
+    ask(Operation(pa_context_get_sink_info_list(context_.get(), onSinkInfo, this)),
         "pa_context_get_sink_info_list()");
     // PipeWire can miss a default switch made just as a client connects: ask again on a
     // connection of its own when this one has settled. One timer, then none while connected.
-    loop_.stopTimer(settleTimer_);
-    settleTimer_ = loop_.startTimer(kSettleMs, onSettleTime, this);
+    settleTimer_.start(kSettleMs, [this] { askForSecondOpinion(); });
 }
 
 void PulseConnection::failed() {
@@ -101,29 +86,21 @@ void PulseConnection::failed() {
     wasReady_ = false;
     firstAttemptDone_ = true;
     mirror_.lost();
-    held_.clear();
+    if (Delivery* running = delivery()) {
+        running->dropDeferredQueries();
+    }
     probe_.reset();
-    loop_.stopTimer(settleTimer_);
-    loop_.stopTimer(lateTimer_);
-    if (reconnectTimer_ == nullptr) {
+    settleTimer_.stop();
+    lateTimer_.stop();
+    if (!reconnectTimer_.running()) {
         backoffMs_ = backoffMs_ == 0 ? kFirstRetryMs : std::min(backoffMs_ * 2, kLongestRetryMs);
-        reconnectTimer_ = loop_.startTimer(backoffMs_, onReconnectTime, this);
+        // The old context is dropped in connect(), outside its own callbacks.
+        reconnectTimer_.start(backoffMs_, [this] { connect(); });
     }
 }
 
-void PulseConnection::onReconnectTime(pa_mainloop_api*, pa_time_event*, const timeval*,
-                                      void* self) {
-    auto* connection = static_cast<PulseConnection*>(self);
-    connection->loop_.stopTimer(connection->reconnectTimer_);
-    // The old context is dropped here, outside its own callbacks.
-    connection->connect();
-}
-
-void PulseConnection::onSettleTime(pa_mainloop_api*, pa_time_event*, const timeval*, void* self) {
-    auto* connection = static_cast<PulseConnection*>(self);
-    connection->loop_.stopTimer(connection->settleTimer_);
-    connection->probe_ = std::make_unique<DefaultSinkProbe>(
-        connection->loop_, [connection](auto sink) { connection->secondOpinion(sink); });
+void PulseConnection::askForSecondOpinion() {
+    probe_ = std::make_unique<DefaultSinkProbe>(loop_, [this](auto sink) { secondOpinion(sink); });
 }
 
 void PulseConnection::secondOpinion(const std::optional<std::string>& defaultSink) {
@@ -158,57 +135,57 @@ void PulseConnection::event(pa_subscription_event_type_t type, std::uint32_t ind
         if (kind == PA_SUBSCRIPTION_EVENT_NEW) {
             mirror_.sinkAppeared();
         }
-        if (holding_) {
-            held_.insert(index);
+        if (Delivery* running = delivery()) {
+            running->deferQuery(index);
         } else {
             askSink(index);
         }
     }
 }
 
-void PulseConnection::releaseSinkQuestions() {
-    holding_ = false;
-    for (std::uint32_t index : std::exchange(held_, {})) {
-        askSink(index);
-    }
+std::optional<AudioDeviceID> PulseConnection::liveDefaultOutput() const {
+    auto sink = mirror_.defaultSink();
+    return sink ? std::optional(deviceIdOf(*sink)) : std::nullopt;
+}
+
+bool PulseConnection::hasOutput(AudioDeviceID device) const {
+    return device >= kDeviceIdOffset && mirror_.sink(sinkIndexOf(device)) != nullptr;
 }
 
 void PulseConnection::askSink(std::uint32_t index) {
-    ask(pa_context_get_sink_info_by_index(context_.get(), index, onSinkInfo, this),
+    ask(Operation(pa_context_get_sink_info_by_index(context_.get(), index, onSinkInfo, this)),
         "pa_context_get_sink_info_by_index()");
 }
 
 void PulseConnection::askServer() {
-    ask(pa_context_get_server_info(context_.get(), onServerInfo, this),
+    ask(Operation(pa_context_get_server_info(context_.get(), onServerInfo, this)),
         "pa_context_get_server_info()");
 }
 
-void PulseConnection::ask(pa_operation* operation, const char* function) {
-    if (operation == nullptr) {
+// The answer comes to the callback; the operation itself is not needed for that.
+void PulseConnection::ask(Operation operation, const char* function) {
+    if (!operation) {
         // No answer will come, so none is waited for.
         log::nslog("%s failed: %s", function, lastError());
         return;
     }
-    pa_operation_unref(operation);
     mirror_.asked();
-    if (lateTimer_ == nullptr) {
-        lateTimer_ = loop_.startTimer(kLateAnswerMs, onLateAnswers, this);
+    if (!lateTimer_.running()) {
+        lateTimer_.start(kLateAnswerMs, [this] { stopWaitingForLateAnswers(); });
     }
 }
 
 void PulseConnection::answered() {
     mirror_.answered();
-    if (mirror_.answersDue() == 0) {
-        loop_.stopTimer(lateTimer_);
+    if (mirror_.pendingQueries() == 0) {
+        lateTimer_.stop();
     }
 }
 
-void PulseConnection::onLateAnswers(pa_mainloop_api*, pa_time_event*, const timeval*, void* self) {
-    auto* connection = static_cast<PulseConnection*>(self);
-    connection->loop_.stopTimer(connection->lateTimer_);
+void PulseConnection::stopWaitingForLateAnswers() {
     log::nslog("the sound server has not answered for %d ms; going on without the answer",
                kLateAnswerMs);
-    connection->mirror_.stopWaitingForAnswers();
+    mirror_.stopWaitingForAnswers();
 }
 
 void PulseConnection::onServerInfo(pa_context*, const pa_server_info* info, void* self) {

@@ -1,35 +1,32 @@
 #pragma once
 
+#include "platform/audio/Context.h"
 #include "platform/audio/DefaultSinkProbe.h"
+#include "platform/audio/Delivery.h"
+#include "platform/audio/Operation.h"
 #include "platform/audio/PulseLoop.h"
 #include "platform/audio/ServerMirror.h"
+#include "platform/audio/Timer.h"
 
 #include <memory>
 #include <pulse/context.h>
-#include <set>
 
 namespace platform::audio::pulse {
 
 // The one connection to the sound server, on the loop's thread: it keeps the mirror up to date
 // from the server's events and makes the connection again by itself when it is lost, with a
-// back-off and without a limit.
-class PulseConnection {
+// back-off and without a limit. A delivery runs on what it knows.
+class PulseConnection : public Delivery::Source {
 public:
     explicit PulseConnection(PulseLoop& loop);
-    ~PulseConnection();
     PulseConnection(const PulseConnection&) = delete;
     PulseConnection& operator=(const PulseConnection&) = delete;
 
     void connect();
     // Whether the first attempt has come to an end: connected and the server read, or failed.
     bool firstAttemptDone() const {
-        return firstAttemptDone_ || (mirror_.isConnected() && mirror_.answersDue() == 0);
+        return firstAttemptDone_ || (mirror_.isConnected() && mirror_.pendingQueries() == 0);
     }
-
-    // While held, the sinks that sent events are noted and asked for when the hold ends: their
-    // answers would only queue up at the server behind the writes of the work that holds them.
-    void holdSinkQuestions() { holding_ = true; }
-    void releaseSinkQuestions();
 
     ServerMirror& mirror() { return mirror_; }
     pa_context* context() const { return context_.get(); }
@@ -37,44 +34,39 @@ public:
     const char* lastError() const;
 
 private:
-    struct ContextDeleter {
-        void operator()(pa_context* context) const;
-    };
+    void markTold() override { mirror_.markTold(); }
+    std::optional<AudioDeviceID> liveDefaultOutput() const override;
+    bool hasOutput(AudioDeviceID device) const override;
+    void sendQuery(std::uint32_t sink) override { askSink(sink); }
 
     static void onStateChanged(pa_context* context, void* self);
     static void onEvent(pa_context* context, pa_subscription_event_type_t type, std::uint32_t index,
                         void* self);
     static void onServerInfo(pa_context* context, const pa_server_info* info, void* self);
     static void onSinkInfo(pa_context* context, const pa_sink_info* info, int eol, void* self);
-    static void onReconnectTime(pa_mainloop_api* api, pa_time_event* event,
-                                const struct timeval* when, void* self);
-    static void onSettleTime(pa_mainloop_api* api, pa_time_event* event, const struct timeval* when,
-                             void* self);
-    static void onLateAnswers(pa_mainloop_api* api, pa_time_event* event,
-                              const struct timeval* when, void* self);
 
     void ready();
     void failed();
     void event(pa_subscription_event_type_t type, std::uint32_t index);
-    void ask(pa_operation* operation, const char* function);
+    void ask(Operation operation, const char* function);
     void answered();
     void askServer();
     void askSink(std::uint32_t index);
+    void askForSecondOpinion();
+    void stopWaitingForLateAnswers();
     void secondOpinion(const std::optional<std::string>& defaultSink);
 
     PulseLoop& loop_;
-    std::unique_ptr<pa_context, ContextDeleter> context_;
+    Context context_;
     ServerMirror mirror_;
-    pa_time_event* reconnectTimer_ = nullptr;
-    pa_time_event* settleTimer_ = nullptr;
-    pa_time_event* lateTimer_ = nullptr;
+    Timer reconnectTimer_{loop_.api()};
+    Timer settleTimer_{loop_.api()};
+    Timer lateTimer_{loop_.api()};
     std::unique_ptr<DefaultSinkProbe> probe_;
     int backoffMs_ = 0;
     bool wasReady_ = false;
     enum class Logged { Nothing, Waiting, Lost } logged_ = Logged::Nothing;
     bool firstAttemptDone_ = false;
-    bool holding_ = false;
-    std::set<std::uint32_t> held_;
 };
 
 } // namespace platform::audio::pulse

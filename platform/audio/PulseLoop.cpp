@@ -1,7 +1,6 @@
 #include "platform/audio/PulseLoop.h"
 
 #include <cstdint>
-#include <pulse/timeval.h>
 #include <sys/eventfd.h>
 #include <unistd.h>
 
@@ -20,27 +19,11 @@ PulseLoop::~PulseLoop() {
 
 void PulseLoop::start(std::function<void()> betweenIterations) {
     betweenIterations_ = std::move(betweenIterations);
-    thread_ = std::thread([this] { run(); });
+    thread_.start();
 }
 
 void PulseLoop::stop() {
-    if (thread_.joinable()) {
-        stopping_ = true;
-        wake();
-        thread_.join();
-    }
-}
-
-void PulseLoop::call(const std::function<void()>& work) {
-    if (onLoopThread() || !thread_.joinable()) {
-        work();
-        return;
-    }
-    Task task{work};
-    std::unique_lock lock(mutex_);
-    tasks_.push_back(&task);
-    wake();
-    done_.wait(lock, [&] { return task.done; });
+    thread_.stop();
 }
 
 void PulseLoop::wake() {
@@ -54,53 +37,10 @@ void PulseLoop::onWake(pa_mainloop_api*, pa_io_event*, int fd, pa_io_event_flags
     [[maybe_unused]] auto drained = read(fd, &count, sizeof count);
 }
 
-void PulseLoop::run() {
-    for (;;) {
-        bool stopping = stopping_;
-        // Handed-over work runs here, between iterations, and never in the middle of other
-        // work that waits for the server.
-        while (runTasks()) {
-        }
-        if (stopping) {
-            return;
-        }
-        betweenIterations_();
-        if (!stopping_) {
-            iterate();
-        }
-    }
-}
-
-bool PulseLoop::runTasks() {
-    Task* task = nullptr;
-    {
-        std::lock_guard lock(mutex_);
-        if (tasks_.empty()) {
-            return false;
-        }
-        task = tasks_.front();
-        tasks_.pop_front();
-    }
-    task->work();
-    {
-        std::lock_guard lock(mutex_);
-        task->done = true;
-    }
-    done_.notify_all();
-    return true;
-}
-
-pa_time_event* PulseLoop::startTimer(int milliseconds, pa_time_event_cb_t callback,
-                                     void* userdata) {
-    timeval when{};
-    pa_timeval_add(pa_gettimeofday(&when), pa_usec_t(milliseconds) * PA_USEC_PER_MSEC);
-    return api()->time_new(api(), &when, callback, userdata);
-}
-
-void PulseLoop::stopTimer(pa_time_event*& timer) {
-    if (timer != nullptr) {
-        api()->time_free(timer);
-        timer = nullptr;
+void PulseLoop::turn() {
+    betweenIterations_();
+    if (!thread_.stopping()) {
+        iterate();
     }
 }
 

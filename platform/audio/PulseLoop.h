@@ -1,12 +1,9 @@
 #pragma once
 
-#include <atomic>
-#include <condition_variable>
-#include <deque>
+#include "platform/audio/TaskThread.h"
+
 #include <functional>
-#include <mutex>
 #include <pulse/mainloop.h>
-#include <thread>
 
 namespace platform::audio::pulse {
 
@@ -27,10 +24,10 @@ public:
     // Runs the rest of the handed-over work and ends the thread; not from the thread itself.
     void stop();
 
-    bool onLoopThread() const { return std::this_thread::get_id() == thread_.get_id(); }
+    bool onLoopThread() const { return thread_.onThread(); }
 
     // Runs the work on the loop thread and returns when it is done; on the loop thread, at once.
-    void call(const std::function<void()>& work);
+    void call(const std::function<void()>& work) { thread_.call(work); }
 
     // For work on the loop thread that waits for the server: one iteration of the loop, which
     // blocks until an event, an answer, a timer or wake() comes.
@@ -38,30 +35,19 @@ public:
     // Makes the loop thread look at its state again, from any thread.
     void wake();
 
-    pa_time_event* startTimer(int milliseconds, pa_time_event_cb_t callback, void* userdata);
-    void stopTimer(pa_time_event*& timer);
-
 private:
-    struct Task {
-        const std::function<void()>& work;
-        bool done = false;
-    };
-
     static void onWake(pa_mainloop_api* api, pa_io_event* event, int fd, pa_io_event_flags_t flags,
                        void* self);
-    void run();
-    bool runTasks();
+    void turn();
 
     pa_mainloop* loop_;
+    // Not pa_mainloop_wakeup(): each iteration begins by emptying the loop's own wake-up pipe, so
+    // a wake-up sent between two iterations would be lost and a handed-over call would wait for
+    // the next event. A count in an eventfd stays until the loop has read it.
     int wakeFd_;
     pa_io_event* wakeEvent_ = nullptr;
     std::function<void()> betweenIterations_;
-    std::thread thread_;
-
-    std::mutex mutex_;
-    std::condition_variable done_;
-    std::deque<Task*> tasks_;
-    std::atomic<bool> stopping_ = false;
+    TaskThread thread_{[this] { turn(); }, [this] { wake(); }};
 };
 
 } // namespace platform::audio::pulse

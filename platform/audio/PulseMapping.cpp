@@ -91,11 +91,14 @@ std::uint32_t outputTypeOf(const pa_sink_info& sink) {
 }
 
 float volumeFraction(const pa_cvolume& volume) {
+    return std::min(volumeLevel(volume), 1.0f);
+}
+
+float volumeLevel(const pa_cvolume& volume) {
     if (!pa_cvolume_valid(&volume)) {
         return 0.0f;
     }
-    float fraction = float(double(pa_cvolume_max(&volume)) / double(PA_VOLUME_NORM));
-    return fraction > 1.0f ? 1.0f : fraction;
+    return float(double(pa_cvolume_max(&volume)) / double(PA_VOLUME_NORM));
 }
 
 pa_cvolume scaledTo(const pa_cvolume& volume, float fraction) {

@@ -11,6 +11,8 @@ std::uint32_t outputTypeOf(const pa_sink_info& sink);
 
 // The largest channel as a fraction of the normal volume; a boosted sink reads as 1.0.
 float volumeFraction(const pa_cvolume& volume);
+// The same, boosts included: 1.3 for a sink a mixer turned up to 130 %.
+float volumeLevel(const pa_cvolume& volume);
 
 // The channel volumes scaled so the largest one is the fraction, keeping the balance.
 // A volume of all zero channels comes back with every channel at the fraction.

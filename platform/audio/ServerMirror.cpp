@@ -10,13 +10,13 @@ void ServerMirror::connected() {
     lost();
     connected_ = true;
     // Listeners hear of a connection that came back, even when the same output is the default.
-    due_ = true;
+    changedSinceTold_ = true;
 }
 
 void ServerMirror::lost() {
     connected_ = false;
-    answersDue_ = 0;
-    due_ = false;
+    pendingQueries_ = 0;
+    changedSinceTold_ = false;
     defaultSinkName_.clear();
     sinks_.clear();
     seen_.reset();
@@ -25,8 +25,8 @@ void ServerMirror::lost() {
 
 void ServerMirror::answered() {
     // A late answer may come after we stopped waiting for it.
-    if (answersDue_ > 0) {
-        --answersDue_;
+    if (pendingQueries_ > 0) {
+        --pendingQueries_;
     }
 }
 
@@ -53,7 +53,7 @@ void ServerMirror::sinkInfo(const pa_sink_info& info) {
 
 void ServerMirror::sinkRemoved(std::uint32_t index) {
     sinks_.erase(index);
-    due_ = true;
+    changedSinceTold_ = true;
     noteOutput();
 }
 
@@ -76,13 +76,13 @@ void ServerMirror::noteOutput() {
     auto now = currentOutput();
     if (now != seen_) {
         seen_ = now;
-        due_ = true;
+        changedSinceTold_ = true;
     }
 }
 
-bool ServerMirror::deliveryDue() const {
+bool ServerMirror::listenersDue() const {
     // Without a default output there is nothing for a listener to act on.
-    return due_ && connected_ && answersDue_ == 0 && currentOutput().has_value();
+    return changedSinceTold_ && connected_ && pendingQueries_ == 0 && currentOutput().has_value();
 }
 
 std::optional<ServerMirror::Output> ServerMirror::currentOutput() const {

@@ -33,16 +33,16 @@ public:
     bool isConnected() const { return connected_; }
 
     // A question was sent to the server, and its answer (or its failure) came.
-    void asked() { ++answersDue_; }
+    void asked() { ++pendingQueries_; }
     void answered();
     // An answer that is late does not hold notifications back any longer.
-    void stopWaitingForAnswers() { answersDue_ = 0; }
-    int answersDue() const { return answersDue_; }
+    void stopWaitingForAnswers() { pendingQueries_ = 0; }
+    int pendingQueries() const { return pendingQueries_; }
 
     // Answers and events.
     void serverInfo(const pa_server_info& info);
     void sinkInfo(const pa_sink_info& info);
-    void sinkAppeared() { due_ = true; }
+    void sinkAppeared() { changedSinceTold_ = true; }
     void sinkRemoved(std::uint32_t index);
     // Our own writes, once the server has taken them.
     void volumeWritten(std::uint32_t index, const pa_cvolume& volume);
@@ -51,12 +51,12 @@ public:
     // Whether a connection of its own sees another default sink than ours, when we are not
     // waiting for an answer that may bring ours up to date.
     bool outOfDate(const std::string& defaultSinkSeenElsewhere) const {
-        return connected_ && answersDue_ == 0 && defaultSinkSeenElsewhere != defaultSinkName_;
+        return connected_ && pendingQueries_ == 0 && defaultSinkSeenElsewhere != defaultSinkName_;
     }
 
-    // Whether listeners are to be told now; delivering() marks them told.
-    bool deliveryDue() const;
-    void delivering() { due_ = false; }
+    // Whether listeners are to be told now; a delivery marks them told.
+    bool listenersDue() const;
+    void markTold() { changedSinceTold_ = false; }
 
     // The sinks whose volume an answer showed changed since the last call, by another program:
     // our own writes are in the mirror before their answers come.
@@ -74,8 +74,8 @@ private:
     std::optional<Output> currentOutput() const;
 
     bool connected_ = false;
-    int answersDue_ = 0;
-    bool due_ = false;
+    int pendingQueries_ = 0;
+    bool changedSinceTold_ = false;
     std::string defaultSinkName_;
     std::map<std::uint32_t, Sink> sinks_;
     std::optional<Output> seen_;

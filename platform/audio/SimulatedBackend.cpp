@@ -2,15 +2,40 @@
 
 namespace platform::audio {
 
-SimulatedBackend::SimulatedBackend() : thread_([this] { run(); }) {}
+// Like the real backend: whoever calls, the call runs on the backend's thread.
+template <typename Work> Result SimulatedBackend::onThread(Work work) {
+    Result result = Result::NoServer;
+    thread_.call([&] { result = work(); });
+    return result;
+}
+
+// Reads and writes alike: a failing call changes nothing.
+template <typename Access>
+Result SimulatedBackend::access(AudioDeviceID id, Call call, Access access) {
+    return onThread([&] {
+        changeComing(call);
+        std::unique_lock lock(mutex_);
+        if (hanging_.contains(call)) {
+            signal_.wait(lock, [this] { return givenUp_; });
+            return Result::Refused;
+        }
+        auto found = devices_.find(id);
+        Result result = failing_.contains(call)   ? Result::Refused
+                        : found == devices_.end() ? Result::NoSuchOutput
+                                                  : Result::Ok;
+        if (result == Result::Ok) {
+            access(found->second);
+        }
+        return result;
+    });
+}
+
+SimulatedBackend::SimulatedBackend() {
+    thread_.start();
+}
 
 SimulatedBackend::~SimulatedBackend() {
-    {
-        std::lock_guard lock(mutex_);
-        stopping_ = true;
-    }
-    wake_.notify_all();
-    thread_.join();
+    thread_.stop();
 }
 
 AudioDeviceID SimulatedBackend::addDevice(std::uint32_t outputType, float volume, bool muted) {
@@ -52,12 +77,17 @@ void SimulatedBackend::changeVolume(AudioDeviceID device, float volume) {
         std::lock_guard lock(mutex_);
         devices_[device].volume = volume;
     }
-    deliverLater(device, kVolumeChanged);
+    changeMade({device, kVolumeChanged});
 }
 
 void SimulatedBackend::changeMuted(AudioDeviceID device, bool muted) {
     std::lock_guard lock(mutex_);
     devices_[device].muted = muted;
+}
+
+void SimulatedBackend::duringNext(Call call, std::function<void()> change) {
+    std::lock_guard lock(mutex_);
+    coming_[call] = std::move(change);
 }
 
 std::optional<SimulatedBackend::Device> SimulatedBackend::device(AudioDeviceID device) const {
@@ -85,7 +115,7 @@ void SimulatedBackend::giveUpWaiting() {
         std::lock_guard lock(mutex_);
         givenUp_ = true;
     }
-    wake_.notify_all();
+    signal_.notify_all();
 }
 
 std::vector<SimulatedBackend::Write> SimulatedBackend::writes() const {
@@ -99,76 +129,104 @@ void SimulatedBackend::clearWrites() {
 }
 
 void SimulatedBackend::notify() {
-    deliverLater(kAudioObjectSystemObject, kDefaultOutputChanged);
+    changeMade({kAudioObjectSystemObject, kDefaultOutputChanged});
 }
 
-void SimulatedBackend::deliverLater(AudioObjectID objectID,
-                                    const AudioObjectPropertyAddress& changed) {
+void SimulatedBackend::changeMade(const Change& change) {
     {
         std::lock_guard lock(mutex_);
-        due_.emplace_back(objectID, changed);
+        changes_.push_back(change);
+        woken_ = true;
     }
-    wake_.notify_all();
+    signal_.notify_all();
 }
 
 void SimulatedBackend::waitUntilIdle() {
     std::unique_lock lock(mutex_);
-    wake_.wait(lock, [this] { return due_.empty() && !delivering_; });
+    signal_.wait(lock, [this] { return changes_.empty() && !delivering_; });
 }
 
-void SimulatedBackend::run() {
+void SimulatedBackend::wake() {
+    {
+        std::lock_guard lock(mutex_);
+        woken_ = true;
+    }
+    signal_.notify_all();
+}
+
+// Delivers every change made so far, then waits for the next one or for work handed over.
+void SimulatedBackend::turn() {
     std::unique_lock lock(mutex_);
-    for (;;) {
-        wake_.wait(lock, [this] { return stopping_ || !due_.empty(); });
-        if (stopping_) {
-            return;
-        }
-        auto [objectID, changed] = due_.front();
-        due_.pop_front();
+    while (!changes_.empty()) {
+        Change change = changes_.front();
+        changes_.pop_front();
         delivering_ = true;
         lock.unlock();
-        listeners().deliver(objectID, changed);
+        std::optional<Delivery> delivery;
+        if (change.objectID == kAudioObjectSystemObject) {
+            delivery.emplace(static_cast<Delivery::Source&>(*this));
+        }
+        listeners().deliver(change.objectID, change.address);
         lock.lock();
         delivering_ = false;
-        wake_.notify_all();
+        signal_.notify_all();
     }
+    signal_.wait(lock, [this] { return woken_; });
+    woken_ = false;
 }
 
-bool SimulatedBackend::onNotificationThread() const {
-    return std::this_thread::get_id() == thread_.get_id();
+std::optional<AudioDeviceID> SimulatedBackend::liveDefaultOutput() const {
+    std::lock_guard lock(mutex_);
+    return defaultDevice_ == kAudioObjectUnknown ? std::nullopt : std::optional(defaultDevice_);
+}
+
+bool SimulatedBackend::hasOutput(AudioDeviceID device) const {
+    std::lock_guard lock(mutex_);
+    return devices_.contains(device);
 }
 
 Result SimulatedBackend::defaultOutput(AudioDeviceID& device) {
-    std::lock_guard lock(mutex_);
-    if (failing_.contains(Call::DefaultOutput) || defaultDevice_ == kAudioObjectUnknown) {
-        return Result::NoServer;
-    }
-    device = defaultDevice_;
-    return Result::Ok;
+    return onThread([&] {
+        changeComing(Call::DefaultOutput);
+        bool failing = false;
+        {
+            std::lock_guard lock(mutex_);
+            failing = failing_.contains(Call::DefaultOutput);
+        }
+        auto output = failing ? std::nullopt : defaultOutputToActOn();
+        if (output) {
+            device = *output;
+        }
+        return output ? Result::Ok : Result::NoServer;
+    });
 }
 
 Result SimulatedBackend::outputType(AudioDeviceID device, std::uint32_t& code) {
-    return change(device, Call::OutputType, [&](Device& d) { code = d.outputType; });
+    return access(device, Call::OutputType, [&](Device& d) { code = d.outputType; });
 }
 
 Result SimulatedBackend::volume(AudioDeviceID device, float& fraction) {
-    return change(device, Call::Volume, [&](Device& d) { fraction = d.volume; });
+    return access(device, Call::Volume, [&](Device& d) { fraction = d.volume; });
 }
 
 Result SimulatedBackend::muted(AudioDeviceID device, bool& muted) {
-    return change(device, Call::Muted, [&](Device& d) { muted = d.muted; });
+    return access(device, Call::Muted, [&](Device& d) { muted = d.muted; });
 }
 
 Result SimulatedBackend::setVolume(AudioDeviceID device, float fraction) {
-    Result result = change(device, Call::SetVolume, [&](Device& d) { d.volume = fraction; });
-    record({device, Call::SetVolume, fraction, false, result == Result::Ok});
-    return result;
+    return onThread([&] {
+        Result result = access(device, Call::SetVolume, [&](Device& d) { d.volume = fraction; });
+        record({device, Call::SetVolume, fraction, false, result == Result::Ok});
+        return result;
+    });
 }
 
 Result SimulatedBackend::setMuted(AudioDeviceID device, bool muted) {
-    Result result = change(device, Call::SetMuted, [&](Device& d) { d.muted = muted; });
-    record({device, Call::SetMuted, 0.0f, muted, result == Result::Ok});
-    return result;
+    return onThread([&] {
+        Result result = access(device, Call::SetMuted, [&](Device& d) { d.muted = muted; });
+        record({device, Call::SetMuted, 0.0f, muted, result == Result::Ok});
+        return result;
+    });
 }
 
 void SimulatedBackend::record(const Write& write) {
@@ -176,22 +234,18 @@ void SimulatedBackend::record(const Write& write) {
     writes_.push_back(write);
 }
 
-// Reads and writes alike: a failing call changes nothing.
-template <typename Change>
-Result SimulatedBackend::change(AudioDeviceID id, Call call, Change change) {
-    std::unique_lock lock(mutex_);
-    if (hanging_.contains(call)) {
-        wake_.wait(lock, [this] { return givenUp_; });
-        return Result::Refused;
+void SimulatedBackend::changeComing(Call call) {
+    std::function<void()> change;
+    {
+        std::lock_guard lock(mutex_);
+        if (auto found = coming_.find(call); found != coming_.end()) {
+            change = std::move(found->second);
+            coming_.erase(found);
+        }
     }
-    auto found = devices_.find(id);
-    Result result = failing_.contains(call)   ? Result::Refused
-                    : found == devices_.end() ? Result::NoSuchOutput
-                                              : Result::Ok;
-    if (result == Result::Ok) {
-        change(found->second);
+    if (change) {
+        change();
     }
-    return result;
 }
 
 } // namespace platform::audio

@@ -1,22 +1,26 @@
 #pragma once
 
 #include "platform/audio/Backend.h"
+#include "platform/audio/Delivery.h"
+#include "platform/audio/TaskThread.h"
 
 #include <condition_variable>
 #include <deque>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <optional>
 #include <set>
-#include <thread>
 #include <vector>
 
 namespace platform::audio {
 
 // An in-memory sound system for tests: outputs with a kind, a volume and a mute switch, a
 // settable default output, any call made to fail on demand, and one delivery to the listeners
-// for every change that notifies.
-class SimulatedBackend : public Backend {
+// for every change that notifies. It runs the way the real backend does: deliveries on a thread
+// of its own, which also runs every call from another thread, one at a time and never during a
+// delivery; and a delivery pins the default output.
+class SimulatedBackend : public Backend, private Delivery::Source {
 public:
     struct Device {
         std::uint32_t outputType = 0;
@@ -40,6 +44,8 @@ public:
     SimulatedBackend(const SimulatedBackend&) = delete;
     SimulatedBackend& operator=(const SimulatedBackend&) = delete;
 
+    // The changes below are the server's and another program's: made at once, on the caller's
+    // thread, whatever the backend's thread is doing.
     AudioDeviceID addDevice(std::uint32_t outputType, float volume = 0.5f, bool muted = false);
     // The default output becomes none when it is removed. Notifies.
     void removeDevice(AudioDeviceID device);
@@ -51,6 +57,9 @@ public:
     // the mute nobody.
     void changeVolume(AudioDeviceID device, float volume);
     void changeMuted(AudioDeviceID device, bool muted);
+    // The change is made while the next call of that kind waits for its answer, as a change by
+    // another program can come in at any moment.
+    void duringNext(Call call, std::function<void()> change);
 
     std::optional<Device> device(AudioDeviceID device) const;
     // Every later call of that kind fails until it is cleared.
@@ -73,14 +82,34 @@ public:
     Result outputType(AudioDeviceID device, std::uint32_t& code) override;
     Result volume(AudioDeviceID device, float& fraction) override;
     Result muted(AudioDeviceID device, bool& muted) override;
+    // A simulated volume reads as it was set, 1.0 or not: the level calls are the volume calls.
+    Result level(AudioDeviceID device, float& fraction) override {
+        return volume(device, fraction);
+    }
+    Result setLevel(AudioDeviceID device, float fraction) override {
+        return setVolume(device, fraction);
+    }
     void giveUpWaiting() override;
-    bool onNotificationThread() const override;
+    bool onNotificationThread() const override { return thread_.onThread(); }
 
 private:
-    template <typename Change> Result change(AudioDeviceID id, Call call, Change change);
+    struct Change {
+        AudioObjectID objectID;
+        AudioObjectPropertyAddress address;
+    };
+
+    // Each change has a delivery of its own.
+    void markTold() override {}
+    std::optional<AudioDeviceID> liveDefaultOutput() const override;
+    bool hasOutput(AudioDeviceID device) const override;
+
+    template <typename Work> Result onThread(Work work);
+    template <typename Access> Result access(AudioDeviceID id, Call call, Access access);
     void record(const Write& write);
-    void deliverLater(AudioObjectID objectID, const AudioObjectPropertyAddress& changed);
-    void run();
+    void changeMade(const Change& change);
+    void changeComing(Call call);
+    void turn();
+    void wake();
 
     mutable std::mutex mutex_;
     std::map<AudioDeviceID, Device> devices_;
@@ -88,14 +117,16 @@ private:
     AudioDeviceID nextId_ = 100;
     std::set<Call> failing_;
     std::set<Call> hanging_;
+    std::map<Call, std::function<void()>> coming_;
     bool givenUp_ = false;
     std::vector<Write> writes_;
 
-    std::condition_variable wake_;
-    std::deque<std::pair<AudioObjectID, AudioObjectPropertyAddress>> due_;
+    // Tells of changes, of wake-ups, of the end of a delivery and of giving up.
+    std::condition_variable signal_;
+    std::deque<Change> changes_;
     bool delivering_ = false;
-    bool stopping_ = false;
-    std::thread thread_;
+    bool woken_ = false;
+    TaskThread thread_{[this] { turn(); }, [this] { wake(); }};
 };
 
 } // namespace platform::audio
