@@ -95,15 +95,21 @@ void OutputsSection::fitToScreen() {
     window->layout()->activate();
     // The window manager's frame counts too; it is known once the window is shown.
     int decoration = window->frameGeometry().height() - window->geometry().height();
-    int room = window->screen()->availableGeometry().height() - decoration;
+    QRect screen = window->screen()->availableGeometry();
+    int room = screen.height() - decoration;
     if (int over = window->sizeHint().height() - room; over > 0) {
         // At least a row or so stays in sight.
         area_->setMinimumHeight(std::max(rows.height() - over, 3 * kIconSize));
         window->layout()->activate();
     }
     QSize wanted = window->size().expandedTo(window->sizeHint());
-    window->resize(wanted.width(),
-                   std::min(wanted.height(), std::max(room, window->minimumHeight())));
+    int height = std::min(wanted.height(), std::max(room, window->minimumHeight()));
+    window->resize(wanted.width(), height);
+    // Grown downwards past the screen's end, the window moves up as far as it must.
+    QPoint at = window->pos();
+    if (window->isVisible() && at.y() + height + decoration > screen.bottom() + 1) {
+        window->move(at.x(), std::max(screen.top(), screen.bottom() + 1 - height - decoration));
+    }
 }
 
 void OutputsSection::build() {
