@@ -56,32 +56,43 @@ class WindowAccessibility : public testing::Test {
 protected:
     void TearDown() override { AppUtil::killApplicationByName("Sonvela Helper"); }
 
+    // Runs Sonvela under the harness with its options (--press NAME, --language LANG) and
+    // gives back what it saw; the test fails when the harness does.
+    std::vector<Accessible> readWindow(const std::vector<std::string>& options) {
+        std::string out = home.path() + "/atspi.log";
+        std::vector<std::string> environment{"PULSE_SERVER=" + server.address(),
+                                             "PATH=/usr/bin:/bin"};
+        for (const char* name : {"HOME", "XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_RUNTIME_DIR"}) {
+            environment.push_back(std::string(name) + "=" + std::getenv(name));
+        }
+        std::vector<std::string> argv{"/usr/bin/python3",
+                                      SONVELA_SOURCE_DIR "/tests/support/atspi_dump.py"};
+        argv.insert(argv.end(), options.begin(), options.end());
+        argv.insert(argv.end(), {"--", SONVELA_APP_DIR "/bin/Sonvela"});
+        sonvela::test::ChildProcess harness(argv, environment, out);
+        EXPECT_EQ(harness.waitForExit(std::chrono::seconds(90)), 0) << sonvela::test::readAll(out);
+        return readDump(out);
+    }
+    void writeTable(const std::string& name, const Table& table) {
+        sonvela::test::makeDirs(home.configHome() + "/Sonvela");
+        ASSERT_TRUE(platform::plist::writeXmlAtomically(
+            home.configHome() + "/Sonvela/" + name + ".plist", table));
+    }
+
     sonvela::test::TempHome home;
+    sonvela::test::PulseServer server{home.path() + "/server",
+                                      {{"phones", "headphone", "Headphones"}}};
 };
 
 TEST_F(WindowAccessibility, EveryControlHasItsOwnNameRoleAndState) {
-    sonvela::test::PulseServer server(home.path() + "/server",
-                                      {{"phones", "headphone", "Headphones"}});
     server.start();
-    sonvela::test::makeDirs(home.configHome() + "/Sonvela");
-    ASSERT_TRUE(
-        platform::plist::writeXmlAtomically(home.configPlist(), Table{{"hdpn", Value(0.9)}}));
-    ASSERT_TRUE(platform::plist::writeXmlAtomically(home.configHome() + "/Sonvela/ceilings.plist",
-                                                    Table{{"hdpn", Value(0.6)}}));
-    std::string out = home.path() + "/atspi.log";
-    std::vector<std::string> environment{"PULSE_SERVER=" + server.address(), "PATH=/usr/bin:/bin"};
-    for (const char* name : {"HOME", "XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_RUNTIME_DIR"}) {
-        environment.push_back(std::string(name) + "=" + std::getenv(name));
-    }
-    sonvela::test::ChildProcess harness(
-        {"/usr/bin/python3", SONVELA_SOURCE_DIR "/tests/support/atspi_dump.py", "--press",
-         "All outputs", "--", SONVELA_APP_DIR "/bin/Sonvela"},
-        environment, out);
-    ASSERT_EQ(harness.waitForExit(std::chrono::seconds(90)), 0) << sonvela::test::readAll(out);
+    writeTable("config", {{"hdpn", Value(0.9)}});
+    writeTable("ceilings", {{"hdpn", Value(0.6)}});
+    std::vector<Accessible> seen = readWindow({"--press", "All outputs"});
 
     std::map<std::pair<int, std::string>, Accessible> named;
     std::map<int, std::vector<std::string>> unnamedControls;
-    for (const Accessible& a : readDump(out)) {
+    for (const Accessible& a : seen) {
         bool control = a.states.count("focusable") && a.role != "filler";
         if (control && a.name.empty()) {
             unnamedControls[a.dump].push_back(a.role);
@@ -89,7 +100,7 @@ TEST_F(WindowAccessibility, EveryControlHasItsOwnNameRoleAndState) {
         EXPECT_TRUE(!control || named.emplace(std::pair(a.dump, a.name), a).second)
             << "two controls named " << a.name;
     }
-    EXPECT_TRUE(unnamedControls.empty()) << sonvela::test::readAll(out);
+    EXPECT_TRUE(unnamedControls.empty());
     auto at = [&](int dump, const std::string& name) {
         auto found = named.find({dump, name});
         return found == named.end() ? Accessible{dump, "missing", name, "", {}} : found->second;
