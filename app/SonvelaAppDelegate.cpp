@@ -139,6 +139,8 @@ void SonvelaAppDelegate::checkAudioDeviceDataSource() {
 void SonvelaAppDelegate::watchForLostOutput(bool watching) {
     if (watching) {
         outputWatch_.start();
+        // A window shown again may still show what was there when it was hidden.
+        checkOutputStillThere();
     } else {
         outputWatch_.stop();
     }

@@ -6,6 +6,7 @@
 #include "platform/bundle/Bundle.h"
 #include "platform/plist/PlistFile.h"
 #include "shared/AppUtil.h"
+#include "shared/SoundController.h"
 #include "shared/TQZAppTool.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/support/Eventually.h"
@@ -524,6 +525,16 @@ TEST_F(SettingsWindow, WithoutASoundServerItSaysSoUntilOneComesThenFollowsTheDef
     EXPECT_EQ(ui.deviceIconLabel->pixmap().toImage(), appIcon.pixmap(64, 64).toImage());
     server.start();
     EXPECT_TRUE(eventuallyShown([&] { return shown() == "Headphones 30 %"; })) << shown();
+    // A window shown again looks at once.
+    window.hide();
+    server.kill();
+    ASSERT_TRUE(eventually([] {
+        return SoundController::sharedSoundController()->getAudioDeviceDataSourceName() ==
+               std::string(4, '\0');
+    }));
+    EXPECT_EQ(shown(), "Headphones 30 %");
+    window.show();
+    EXPECT_EQ(shown(), "No sound output — (off)");
     delegate.unregisterListenerForAudioDevice();
 }
 
