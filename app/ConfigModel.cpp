@@ -1,70 +1,82 @@
 #include "app/ConfigModel.h"
 
+#include <QMetaProperty>
+#include <optional>
+
 namespace {
 
-bool assignFlag(const QVariant& value, quint8& field) {
-    if (!value.canConvert<bool>()) {
-        return false;
+// One of the model's own properties; QObject's (objectName) are no keys of the model.
+QMetaProperty ownProperty(const QString& key) {
+    const QMetaObject& meta = ConfigModel::staticMetaObject;
+    int index = meta.indexOfProperty(key.toUtf8().constData());
+    return index >= meta.propertyOffset() ? meta.property(index) : QMetaProperty();
+}
+
+// The value as the property's type, when it is one: a volume is a whole number that fits
+// 32 bits, never a wrapped negative one.
+std::optional<QVariant> converted(const QVariant& value, QMetaType type) {
+    if (type == QMetaType::fromType<quint32>()) {
+        bool ok = false;
+        qulonglong percent = value.toULongLong(&ok);
+        if (!ok || percent > 0xFFFFFFFFu) {
+            return std::nullopt;
+        }
+        return QVariant::fromValue(quint32(percent));
     }
-    field = value.toBool() ? 1 : 0;
-    return true;
+    QVariant result = value;
+    if (!result.canConvert(type) || !result.convert(type)) {
+        return std::nullopt;
+    }
+    return result;
 }
 
 } // namespace
 
 QVariant ConfigModel::valueForKey(const QString& key) const {
-    if (key == kDeviceType) {
-        return deviceType_;
-    }
-    if (key == kIsLocked) {
-        return QVariant::fromValue(isLocked_ != 0);
-    }
-    if (key == kDeviceName) {
-        return deviceName_;
-    }
-    if (key == kDeviceIcon) {
-        return deviceIcon_;
-    }
-    if (key == kOutputVolume) {
-        return QVariant::fromValue(outputVolume_);
-    }
-    if (key == kIsLoginItem) {
-        return QVariant::fromValue(isLoginItem_ != 0);
-    }
-    if (key == kIsRunning) {
-        return QVariant::fromValue(isRunning_ != 0);
-    }
-    return {};
+    QMetaProperty property = ownProperty(key);
+    return property.isValid() ? property.read(this) : QVariant();
 }
 
 bool ConfigModel::setValueForKey(const QVariant& value, const QString& key) {
-    QVariant old = valueForKey(key);
-    bool ok = false;
-    if (key == kDeviceType || key == kDeviceName) {
-        ok = value.canConvert<QString>();
-        if (ok) {
-            (key == kDeviceType ? deviceType_ : deviceName_) = value.toString();
-        }
-    } else if (key == kDeviceIcon) {
-        ok = value.canConvert<QIcon>();
-        if (ok) {
-            deviceIcon_ = value.value<QIcon>();
-        }
-    } else if (key == kOutputVolume) {
-        qulonglong percent = value.toULongLong(&ok);
-        ok = ok && percent <= 0xFFFFFFFFu;
-        if (ok) {
-            outputVolume_ = quint32(percent);
-        }
-    } else if (key == kIsLocked) {
-        ok = assignFlag(value, isLocked_);
-    } else if (key == kIsLoginItem) {
-        ok = assignFlag(value, isLoginItem_);
-    } else if (key == kIsRunning) {
-        ok = assignFlag(value, isRunning_);
+    QMetaProperty property = ownProperty(key);
+    if (!property.isValid()) {
+        return false;
     }
-    if (ok) {
-        emit valueChanged(key, old, valueForKey(key));
-    }
-    return ok;
+    auto typed = converted(value, property.metaType());
+    return typed && property.write(this, *typed);
+}
+
+void ConfigModel::setDeviceType(const QString& type) {
+    deviceType_ = type;
+    emit deviceTypeChanged(deviceType_);
+}
+
+void ConfigModel::setIsLocked(bool locked) {
+    isLocked_ = locked ? 1 : 0;
+    emit isLockedChanged(locked);
+}
+
+void ConfigModel::setDeviceName(const QString& name) {
+    deviceName_ = name;
+    emit deviceNameChanged(deviceName_);
+}
+
+void ConfigModel::setDeviceIcon(const QIcon& icon) {
+    deviceIcon_ = icon;
+    emit deviceIconChanged(deviceIcon_);
+}
+
+void ConfigModel::setOutputVolume(quint32 percent) {
+    outputVolume_ = percent;
+    emit outputVolumeChanged(percent);
+}
+
+void ConfigModel::setIsLoginItem(bool loginItem) {
+    isLoginItem_ = loginItem ? 1 : 0;
+    emit isLoginItemChanged(loginItem);
+}
+
+void ConfigModel::setIsRunning(bool running) {
+    isRunning_ = running ? 1 : 0;
+    emit isRunningChanged(running);
 }

@@ -32,11 +32,20 @@ public:
     // The running switch takes no clicks while the helper is being stopped.
     void setRunningSwitchWaiting(bool waiting);
 
+signals:
+    // The window was shown or hidden.
+    void shownChanged(bool shown);
+
 protected:
     void closeEvent(QCloseEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
 
 private:
-    void showValue(const QString& key, const QVariant& value);
+    void showDeviceType(const QString& type);
+    void showVolume(quint32 percent);
+    // Where the active kind's ceiling holds its volume, when it does.
+    void showHeld();
 
     std::unique_ptr<Ui::MainWindow> ui_;
     OutputsSection* outputs_;

@@ -1,9 +1,10 @@
 #include "app/OutputsSection.h"
 
+#include "app/CeilingSlider.h"
 #include "app/CeilingSpinBox.h"
+#include "app/KindDisplay.h"
 #include "app/SonvelaAppDelegate.h"
 #include "platform/audio/OutputKinds.h"
-#include "platform/bundle/Bundle.h"
 #include "platform/fs/FileManager.h"
 #include "platform/log/Log.h"
 #include "shared/AppUtil.h"
@@ -12,8 +13,10 @@
 
 #include <QGridLayout>
 #include <QLabel>
+#include <QScreen>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QSignalBlocker>
-#include <QSlider>
 #include <QSpinBox>
 #include <QToolButton>
 #include <algorithm>
@@ -25,7 +28,7 @@ constexpr int kNoVolume = -1;
 constexpr int kIconSize = 24;
 
 QString text(const char* key) {
-    return QString::fromStdString(platform::bundle::Bundle::main().localizedString(key, "", ""));
+    return KindDisplay::text(key);
 }
 
 void logRefused(const char* what, const QString& type, const std::optional<std::string>& path) {
@@ -53,19 +56,17 @@ const std::vector<QString>& OutputsSection::kinds() {
     return kinds;
 }
 
-OutputsSection::OutputsSection(QToolButton* fold, QWidget* frame, QGridLayout* grid,
+OutputsSection::OutputsSection(QToolButton* fold, QScrollArea* area, QGridLayout* grid,
                                QObject* parent)
-    : QObject(parent), fold_(fold), frame_(frame), grid_(grid) {
+    : QObject(parent), fold_(fold), area_(area), frame_(area->widget()), grid_(grid) {
     fold_->setText(text("All outputs"));
     connect(fold_, &QToolButton::toggled, this, &OutputsSection::unfold);
 }
 
 void OutputsSection::bind(ConfigModel* model) {
     model_ = model;
-    connect(model, &ConfigModel::valueChanged, this,
-            [this](const QString& key, const QVariant&, const QVariant& value) {
-                showModel(key, value);
-            });
+    connect(model, &ConfigModel::deviceTypeChanged, this, &OutputsSection::showType);
+    connect(model, &ConfigModel::outputVolumeChanged, this, &OutputsSection::showActiveVolume);
 }
 
 const OutputsSection::Row* OutputsSection::row(const QString& type) const {
@@ -75,10 +76,9 @@ const OutputsSection::Row* OutputsSection::row(const QString& type) const {
 }
 
 void OutputsSection::unfold(bool unfolded) {
-    fold_->setArrowType(unfolded ? Qt::DownArrow : Qt::RightArrow);
-    QWidget* window = frame_->window();
+    QWidget* window = area_->window();
     if (!unfolded) {
-        frame_->hide();
+        area_->hide();
         // The window's minimum follows the layout only once it is done again.
         window->layout()->activate();
         window->resize(foldedSize_);
@@ -89,9 +89,33 @@ void OutputsSection::unfold(bool unfolded) {
     }
     refill();
     foldedSize_ = window->size();
-    frame_->show();
+    area_->show();
+    fitToScreen();
+}
+
+void OutputsSection::fitToScreen() {
+    QWidget* window = area_->window();
+    QSize rows = frame_->sizeHint();
+    area_->setMinimumWidth(rows.width() + area_->verticalScrollBar()->sizeHint().width());
+    area_->setMinimumHeight(rows.height());
     window->layout()->activate();
-    window->resize(window->size().expandedTo(window->sizeHint()));
+    // The window manager's frame counts too; it is known once the window is shown.
+    int decoration = window->frameGeometry().height() - window->geometry().height();
+    QRect screen = window->screen()->availableGeometry();
+    int room = screen.height() - decoration;
+    if (int over = window->sizeHint().height() - room; over > 0) {
+        // At least a row or so stays in sight.
+        area_->setMinimumHeight(std::max(rows.height() - over, 3 * kIconSize));
+        window->layout()->activate();
+    }
+    QSize wanted = window->size().expandedTo(window->sizeHint());
+    int height = std::min(wanted.height(), std::max(room, window->minimumHeight()));
+    window->resize(wanted.width(), height);
+    // Grown downwards past the screen's end, the window moves up as far as it must.
+    QPoint at = window->pos();
+    if (window->isVisible() && at.y() + height + decoration > screen.bottom() + 1) {
+        window->move(at.x(), std::max(screen.top(), screen.bottom() + 1 - height - decoration));
+    }
 }
 
 void OutputsSection::build() {
@@ -115,8 +139,8 @@ void OutputsSection::addRow(const QString& type, int gridRow) {
     row.type = type;
     std::string code = type.toStdString();
     auto* icon = new QLabel(frame_);
-    icon->setPixmap(SonvelaAppDelegate::iconFor(code).pixmap(kIconSize, kIconSize));
-    row.name = new QLabel(SonvelaAppDelegate::displayNameFor(code), frame_);
+    icon->setPixmap(KindDisplay::iconFor(code).pixmap(kIconSize, kIconSize));
+    row.name = new QLabel(KindDisplay::displayNameFor(code), frame_);
     row.mark = new QLabel(frame_);
     grid_->addWidget(icon, gridRow, 0);
     grid_->addWidget(row.name, gridRow, 1);
@@ -125,15 +149,14 @@ void OutputsSection::addRow(const QString& type, int gridRow) {
     if (SonvelaAppDelegate::isIgnored(type)) {
         grid_->addWidget(new QLabel(text("Keeps its own volume"), frame_), gridRow, 3, 1, 2);
     } else {
-        row.slider = new QSlider(Qt::Horizontal, frame_);
-        row.slider->setMaximum(100);
-        row.slider->setAccessibleName(row.name->text() + ": " + text("Stored volume"));
+        row.slider = new CeilingSlider(frame_);
+        row.slider->setAccessibleName(text("%1: Stored volume").arg(row.name->text()));
         row.volume = new QSpinBox(frame_);
         row.volume->setRange(kNoVolume, 100);
         row.volume->setSpecialValueText(QStringLiteral("—"));
         row.volume->setSuffix(QStringLiteral(" %"));
         row.volume->setKeyboardTracking(false);
-        row.volume->setAccessibleName(row.slider->accessibleName());
+        row.volume->setAccessibleName(text("%1: Stored volume in percent").arg(row.name->text()));
         // As in the main controls, the box alone reports the change.
         connect(row.slider, &QSlider::valueChanged, row.volume, &QSpinBox::setValue);
         connect(row.volume, &QSpinBox::valueChanged, row.slider, &QSlider::setValue);
@@ -144,7 +167,7 @@ void OutputsSection::addRow(const QString& type, int gridRow) {
     }
 
     row.ceiling = new CeilingSpinBox(text("No ceiling"), frame_);
-    row.ceiling->setAccessibleName(row.name->text() + ": " + text("Ceiling"));
+    row.ceiling->setAccessibleName(text("%1: Ceiling").arg(row.name->text()));
     connect(row.ceiling, &QSpinBox::valueChanged, this,
             [this, index](int percent) { ceilingEdited(rows_[index], percent); });
     grid_->addWidget(row.ceiling, gridRow, 5);
@@ -169,16 +192,17 @@ void OutputsSection::refill() {
     }
 }
 
-void OutputsSection::showModel(const QString& key, const QVariant& value) {
-    bool unfolded = fold_->isChecked() && !rows_.empty();
-    if (key == ConfigModel::kDeviceType && unfolded) {
-        // Only a refresh writes the type; the files may have changed since the last one.
+void OutputsSection::showType() {
+    // Only a refresh writes the type; the files may have changed since the last one.
+    if (fold_->isChecked() && !rows_.empty()) {
         refill();
-    } else if (key == ConfigModel::kOutputVolume) {
-        for (Row& row : rows_) {
-            if (row.volume && row.type == model_->deviceType()) {
-                showVolume(row, value.toUInt());
-            }
+    }
+}
+
+void OutputsSection::showActiveVolume(quint32 percent) {
+    for (Row& row : rows_) {
+        if (row.volume && row.type == model_->deviceType()) {
+            showVolume(row, percent);
         }
     }
 }
@@ -186,7 +210,7 @@ void OutputsSection::showModel(const QString& key, const QVariant& value) {
 void OutputsSection::showStoredVolume(Row& row) {
     auto stored =
         VolumeTable::storedVolume(AppUtil::getUserConfigFilePath(), row.type.toStdString());
-    showVolume(row, stored ? std::optional(SonvelaAppDelegate::percentOf(*stored)) : std::nullopt);
+    showVolume(row, stored ? std::optional(KindDisplay::percentOf(*stored)) : std::nullopt);
 }
 
 void OutputsSection::showVolume(Row& row, std::optional<quint32> percent) {
@@ -194,19 +218,31 @@ void OutputsSection::showVolume(Row& row, std::optional<quint32> percent) {
     QSignalBlocker boxBlocker(row.volume);
     // "—" is there only while the kind has no entry: there is no taking an entry away.
     row.volume->setMinimum(percent ? 0 : kNoVolume);
-    // Stored volumes above 100 % show at the end of the scale.
-    int shown = percent ? int(std::min<quint32>(*percent, 100)) : kNoVolume;
+    int shown = percent ? KindDisplay::shownPercent(*percent) : kNoVolume;
     row.volume->setValue(shown);
     row.slider->setValue(std::max(shown, 0));
     row.volume->setToolTip(percent ? QString() : text("No stored volume"));
+    row.percent = percent;
+    showHeld(row);
 }
 
 void OutputsSection::showStoredCeiling(Row& row) {
     auto ceiling =
         CeilingTable::ceiling(CeilingTable::getUserCeilingsFilePath(), row.type.toStdString());
     QSignalBlocker blocker(row.ceiling);
-    row.ceiling->setValue(ceiling ? int(SonvelaAppDelegate::percentOf(*ceiling))
+    row.ceiling->setValue(ceiling ? int(KindDisplay::percentOf(*ceiling))
                                   : CeilingSpinBox::kNoCeiling);
+    showHeld(row);
+}
+
+void OutputsSection::showHeld(Row& row) {
+    if (!row.slider) {
+        return;
+    }
+    int ceiling = row.ceiling->value();
+    bool held =
+        ceiling != CeilingSpinBox::kNoCeiling && row.percent && quint32(ceiling) < *row.percent;
+    row.slider->setHeldAt(held ? std::optional(ceiling) : std::nullopt);
 }
 
 void OutputsSection::volumeEdited(Row& row, int percent) {
@@ -221,7 +257,7 @@ void OutputsSection::volumeEdited(Row& row, int percent) {
     }
     auto path = AppUtil::getUserConfigFilePath();
     if (VolumeTable::storeVolume(path, row.type.toStdString(),
-                                 SonvelaAppDelegate::fractionOf(quint32(percent)))) {
+                                 KindDisplay::fractionOf(quint32(percent)))) {
         showVolume(row, quint32(percent));
     } else {
         logRefused("volume", row.type, path);
@@ -232,12 +268,15 @@ void OutputsSection::volumeEdited(Row& row, int percent) {
 void OutputsSection::ceilingEdited(Row& row, int percent) {
     std::optional<float> ceiling;
     if (percent != CeilingSpinBox::kNoCeiling) {
-        ceiling = SonvelaAppDelegate::fractionOf(quint32(percent));
+        ceiling = KindDisplay::fractionOf(quint32(percent));
     }
     // Only the file: the helper applies a ceiling at the next event.
     auto path = CeilingTable::getUserCeilingsFilePath();
     if (!CeilingTable::storeCeiling(path, row.type.toStdString(), ceiling)) {
         logRefused("ceiling", row.type, path);
         showStoredCeiling(row);
+        return;
     }
+    showHeld(row);
+    emit ceilingStored();
 }

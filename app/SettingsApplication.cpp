@@ -51,6 +51,8 @@ SettingsApplication::SettingsApplication() {
     window_.bind(delegate_.configModel());
     connect(&delegate_, &SonvelaAppDelegate::helperStopping, &window_,
             &MainWindow::setRunningSwitchWaiting);
+    connect(&window_, &MainWindow::shownChanged, &delegate_,
+            &SonvelaAppDelegate::watchForLostOutput);
     if (auto icon = Bundle::main().pathForResource("sonvela", "icns")) {
         window_.setWindowIcon(QIcon(QString::fromStdString(*icon)));
     }

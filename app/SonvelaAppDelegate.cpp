@@ -1,5 +1,6 @@
 #include "app/SonvelaAppDelegate.h"
 
+#include "app/KindDisplay.h"
 #include "platform/bundle/Bundle.h"
 #include "shared/AppUtil.h"
 #include "shared/LoginItemAPI.h"
@@ -8,8 +9,6 @@
 #include "shared/TQZAppTool.h"
 #include "shared/VolumeTable.h"
 
-#include <QIcon>
-#include <cmath>
 #include <utility>
 
 using namespace platform::audio;
@@ -34,12 +33,21 @@ QString fromUtf8(const std::string& text) {
 } // namespace
 
 SonvelaAppDelegate::SonvelaAppDelegate() {
-    connect(&configModel_, &ConfigModel::valueChanged, this, [this](const QString& key) {
-        // Observing starts at the end of start-up; the model's earlier writes only show.
-        if (observing_) {
-            observeValueForKeyPath(key);
-        }
-    });
+    // Observing starts at the end of start-up; the model's earlier writes only show.
+    auto observe = [this](const QString& key) {
+        return [this, key] {
+            if (observing_) {
+                observeValueForKeyPath(key);
+            }
+        };
+    };
+    connect(&configModel_, &ConfigModel::outputVolumeChanged, this,
+            observe(ConfigModel::kOutputVolume));
+    connect(&configModel_, &ConfigModel::isLoginItemChanged, this,
+            observe(ConfigModel::kIsLoginItem));
+    connect(&configModel_, &ConfigModel::isRunningChanged, this, observe(ConfigModel::kIsRunning));
+    outputWatch_.setInterval(500);
+    connect(&outputWatch_, &QTimer::timeout, this, &SonvelaAppDelegate::checkOutputStillThere);
 }
 
 SonvelaAppDelegate::~SonvelaAppDelegate() {
@@ -50,41 +58,6 @@ SonvelaAppDelegate::~SonvelaAppDelegate() {
 
 bool SonvelaAppDelegate::isIgnored(const QString& outputType) {
     return outputType == QLatin1String(VolumeTable::kIgnoredOutputType);
-}
-
-quint32 SonvelaAppDelegate::percentOf(float volume) {
-    float percent = volume * 100.0f;
-    if (!(percent > 0.0f)) {
-        return 0;
-    }
-    if (percent >= 4294967295.0f) {
-        return 0xFFFFFFFFu;
-    }
-    // A hundredth of a percent is below anything a user sets and above the rounding of a
-    // float or of the sound server's volume steps.
-    float whole = std::round(percent);
-    if (whole - percent > 0.0f && whole - percent < 0.01f) {
-        return quint32(whole);
-    }
-    return quint32(percent);
-}
-
-float SonvelaAppDelegate::fractionOf(quint32 percent) {
-    return float(double(percent) / 100.0);
-}
-
-QString SonvelaAppDelegate::displayNameFor(const std::string& outputType) {
-    return fromUtf8(Bundle::main().localizedString(outputType, "", "AudioDeviceName"));
-}
-
-QIcon SonvelaAppDelegate::iconFor(const std::string& outputType) {
-    const Bundle& bundle = Bundle::main();
-    std::string name = bundle.localizedString(outputType, "", "AudioDeviceIcon");
-    if (name == outputType) {
-        name = "sonvela.icns";
-    }
-    auto path = bundle.pathForResource(name, "");
-    return path ? QIcon(fromUtf8(*path)) : QIcon();
 }
 
 void SonvelaAppDelegate::awakeFromNib() {
@@ -147,11 +120,11 @@ void SonvelaAppDelegate::checkAudioDeviceDataSource() {
         type.clear();
         name = fromUtf8(Bundle::main().localizedString(kNoOutputName, "", ""));
     } else {
-        name = displayNameFor(type);
+        name = KindDisplay::displayNameFor(type);
     }
     configModel_.setValueForKey(fromUtf8(type), ConfigModel::kDeviceType);
     configModel_.setValueForKey(name, ConfigModel::kDeviceName);
-    configModel_.setValueForKey(iconFor(type), ConfigModel::kDeviceIcon);
+    configModel_.setValueForKey(KindDisplay::iconFor(type), ConfigModel::kDeviceIcon);
 
     std::optional<float> stored;
     if (!type.empty() && !isIgnored(fromUtf8(type))) {
@@ -159,7 +132,28 @@ void SonvelaAppDelegate::checkAudioDeviceDataSource() {
     }
     float volume = stored ? *stored : SoundController::getInstance()->getHardwareVolume();
     configModel_.setValueForKey(true, ConfigModel::kIsLocked);
-    configModel_.setValueForKey(QVariant::fromValue(percentOf(volume)), ConfigModel::kOutputVolume);
+    configModel_.setValueForKey(QVariant::fromValue(KindDisplay::percentOf(volume)),
+                                ConfigModel::kOutputVolume);
+}
+
+void SonvelaAppDelegate::watchForLostOutput(bool watching) {
+    if (watching) {
+        outputWatch_.start();
+        // A window shown again may still show what was there when it was hidden.
+        checkOutputStillThere();
+    } else {
+        outputWatch_.stop();
+    }
+}
+
+void SonvelaAppDelegate::checkOutputStillThere() {
+    // With no output shown, the server's return is reported by the sound layer.
+    if (configModel_.deviceType().isEmpty()) {
+        return;
+    }
+    if (SoundController::sharedSoundController()->getAudioDeviceDataSourceName() == kNoOutputCode) {
+        checkAudioDeviceDataSource();
+    }
 }
 
 void SonvelaAppDelegate::observeValueForKeyPath(const QString& keyPath) {
@@ -182,7 +176,7 @@ void SonvelaAppDelegate::outputVolumeChangedHandler() {
         // No output: nothing to store a volume for, nothing to set it on.
         return;
     }
-    float volume = fractionOf(configModel_.outputVolume());
+    float volume = KindDisplay::fractionOf(configModel_.outputVolume());
     if (!isIgnored(type)) {
         QByteArray key = type.toUtf8();
         VolumeTable::storeVolume(AppUtil::getUserConfigFilePath(),

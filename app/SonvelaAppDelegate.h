@@ -3,9 +3,9 @@
 #include "app/ConfigModel.h"
 #include "platform/audio/AudioObject.h"
 
-#include <QIcon>
 #include <QObject>
 #include <QPointer>
+#include <QTimer>
 #include <QWidget>
 #include <string>
 #include <thread>
@@ -21,14 +21,6 @@ public:
     ~SonvelaAppDelegate() override;
 
     static bool isIgnored(const QString& outputType);
-    // Whole percent of a volume fraction. Fractions that we stored for a whole percent come
-    // back a hair below it (0.53 is stored as 0.52999997); those show as the percent set.
-    static quint32 percentOf(float volume);
-    // The volume fraction a whole percent stands for, as it is stored and set.
-    static float fractionOf(quint32 percent);
-    // The display name and icon of a kind of output, from the bundle's strings tables.
-    static QString displayNameFor(const std::string& outputType);
-    static QIcon iconFor(const std::string& outputType);
 
     QWidget* window() const { return window_; }
     void setWindow(QWidget* window) { window_ = window; }
@@ -47,6 +39,10 @@ public:
     void unregisterListenerForAudioDevice();
     void checkAudioDeviceDataSource();
 
+    // The sound layer reports a server that comes, not one that goes: while the window is
+    // shown, a look twice a second finds the output gone and refreshes.
+    void watchForLostOutput(bool watching);
+
     void observeValueForKeyPath(const QString& keyPath);
     void outputVolumeChangedHandler();
     void isRunningChangedHandler();
@@ -58,6 +54,7 @@ signals:
     void helperStopping(bool stopping);
 
 private:
+    void checkOutputStillThere();
     void stopHelper();
     void helperStopEnded(bool stillRunning);
 
@@ -65,6 +62,7 @@ private:
     ConfigModel configModel_;
     bool observing_ = false;
     bool stopping_ = false;
+    QTimer outputWatch_;
     std::thread stopper_;
 };
 

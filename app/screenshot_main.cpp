@@ -1,6 +1,7 @@
-// Renders the settings window as a user sees it with headphones at 75 % and every output
-// unfolded to a PNG, for the README. Runs on a simulated output with tables in a folder of its
-// own, so it needs no sound server and changes none of the user's files.
+// Renders the settings window as a user sees it with headphones stored at 75 % and held at
+// 60 % by their ceiling, every output unfolded, to a PNG for the README. Runs on a simulated output
+// with tables in a folder of its own, so it needs no sound server and changes none of the user's
+// files.
 #include "app/MainWindow.h"
 #include "app/SonvelaAppDelegate.h"
 #include "platform/audio/SimulatedBackend.h"
@@ -34,7 +35,7 @@ int main(int argc, char** argv) {
     VolumeTable::ensureUserTable();
     VolumeTable::storeVolume(AppUtil::getUserConfigFilePath(), "hdpn", 0.75f);
     auto ceilings = CeilingTable::getUserCeilingsFilePath();
-    CeilingTable::storeCeiling(ceilings, "hdpn", 0.8f);
+    CeilingTable::storeCeiling(ceilings, "hdpn", 0.6f);
     CeilingTable::storeCeiling(ceilings, "hdst", 0.8f);
 
     auto backend = makeBackend<SimulatedBackend>();

@@ -1,3 +1,4 @@
+#include "app/CeilingSlider.h"
 #include "app/CeilingSpinBox.h"
 #include "app/QtWindow.h"
 #include "app/SettingsApplication.h"
@@ -5,6 +6,7 @@
 #include "platform/bundle/Bundle.h"
 #include "platform/plist/PlistFile.h"
 #include "shared/AppUtil.h"
+#include "shared/SoundController.h"
 #include "shared/TQZAppTool.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/support/Eventually.h"
@@ -15,7 +17,10 @@
 #include "ui_MainWindow.h"
 
 #include <QApplication>
+#include <QScreen>
+#include <QScrollBar>
 #include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QTest>
 #include <gtest/gtest.h>
 
@@ -200,10 +205,12 @@ TEST_F(SettingsWindow, ANotifiedRefreshIsQueuedMovesTheActiveRowAndNeverEchoes) 
     writeTable({{"hdpn", Value(0.45f)}, {"hdmi", Value(0.25)}});
     std::string written = tableFile();
     audio.backend->clearWrites();
-    QSignalSpy changes(delegate.configModel(), &ConfigModel::valueChanged);
+    QSignalSpy types(delegate.configModel(), &ConfigModel::deviceTypeChanged);
+    QSignalSpy volumes(delegate.configModel(), &ConfigModel::outputVolumeChanged);
     audio.backend->setDefaultDevice(tv);
     audio.backend->waitUntilIdle();
-    EXPECT_EQ(changes.count(), 0) << "nothing changes before the GUI thread runs its events";
+    EXPECT_EQ(types.count() + volumes.count(), 0)
+        << "nothing changes before the GUI thread runs its events";
     QCoreApplication::processEvents();
     EXPECT_EQ(row("hdmi").mark->text() + "|" + row("hdpn").mark->text(), "Active|");
     EXPECT_EQ(row("hdmi").volume->text() + "|" + row("hdpn").volume->text(), "25 %|45 %");
@@ -229,9 +236,9 @@ TEST_F(SettingsWindow, AllOutputsListsEveryKindFromTheFilesAndWritesOnlyWhatIsEd
     ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
     Table expected = table();
     audio.backend->clearWrites();
-    EXPECT_TRUE(ui.outputsFrame->isHidden());
+    EXPECT_TRUE(ui.outputsScrollArea->isHidden());
     ui.outputsFoldButton->click();
-    EXPECT_FALSE(ui.outputsFrame->isHidden());
+    EXPECT_FALSE(ui.outputsScrollArea->isHidden());
     QStringList names;
     for (int i = 1; i < ui.outputsGrid->rowCount(); ++i) {
         auto label = [&](int column) {
@@ -287,6 +294,114 @@ TEST_F(SettingsWindow, AllOutputsListsEveryKindFromTheFilesAndWritesOnlyWhatIsEd
     row("hdmi").ceiling->setValue(50);
     EXPECT_EQ(row("hdmi").ceiling->text(), "No ceiling");
     EXPECT_EQ(readAll(ceilingsPlist()), unreadable);
+}
+
+TEST_F(SettingsWindow, ACeilingBelowTheStoredVolumeShowsWhereItHoldsIt) {
+    sonvela::test::makeDirs(home.configHome() + "/Sonvela");
+    ASSERT_TRUE(platform::plist::writeXmlAtomically(
+        ceilingsPlist(), Table{{"hdpn", Value(0.6)}, {"hdmi", Value(0.7)}}));
+    launch({{"hdpn", Value(0.9)}, {"hdmi", Value(0.8)}, {"line", Value(0.5)}}, "hdpn", 0.6f);
+    std::string stored = tableFile();
+    auto held = [&] {
+        return ui.heldLabel->isVisibleTo(&window) ? ui.heldLabel->text().toStdString() : "";
+    };
+    // The model and the slider keep the stored value; the mark and the line show the ceiling.
+    EXPECT_EQ(shown(), "Headphones 90 %");
+    EXPECT_EQ(delegate.configModel()->outputVolume(), 90u);
+    EXPECT_EQ(held(), "Held at 60 % by its ceiling");
+    EXPECT_EQ(ui.volumeSlider->heldAt(), 60);
+    EXPECT_EQ(tableFile(), stored);
+
+    ui.outputsFoldButton->click();
+    auto rowHeld = [&](const char* kind) { return row(kind).slider->heldAt(); };
+    EXPECT_EQ(rowHeld("hdpn"), 60);
+    EXPECT_EQ(rowHeld("hdmi"), 70);
+    EXPECT_EQ(row("hdmi").slider->toolTip().toStdString(), "Held at 70 % by its ceiling");
+    EXPECT_EQ(rowHeld("line"), std::nullopt);
+
+    // Below the ceiling nothing holds it; a ceiling set in the row holds it again.
+    ui.volumeSpinBox->setValue(50);
+    ui.volumeSpinBox->setValue(55);
+    EXPECT_EQ(held(), "");
+    EXPECT_EQ(rowHeld("hdpn"), std::nullopt);
+    row("hdpn").ceiling->setValue(40);
+    EXPECT_EQ(held(), "Held at 40 % by its ceiling");
+    EXPECT_EQ(rowHeld("hdpn"), 40);
+    row("hdpn").ceiling->setValue(CeilingSpinBox::kNoCeiling);
+    EXPECT_EQ(held(), "");
+    row("line").ceiling->setValue(30);
+    EXPECT_EQ(rowHeld("line"), 30);
+}
+
+TEST_F(SettingsWindow, AllOutputsScrollsOnASmallScreenAndTabGoesInReadingOrder) {
+    launch({}, "hdpn", 0.5f);
+    window.show();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+    window.move(0, 150);
+    QSize folded = window.size();
+    ui.outputsFoldButton->click();
+    // The screen (see main) is less tall than the unfolded window wants: it fits, moved up.
+    QRect screen = window.screen()->availableGeometry();
+    EXPECT_TRUE(screen.contains(window.frameGeometry()))
+        << window.frameGeometry().height() << " " << window.frameGeometry().y();
+    EXPECT_GT(ui.outputsScrollArea->verticalScrollBar()->maximum(), 0);
+
+    // Tab reaches every control, in reading order, and scrolls the focused one into sight.
+    ui.volumeSlider->setFocus();
+    QStringList order;
+    for (int i = 0; i < 35 && QApplication::focusWidget(); ++i) {
+        QWidget* focused = QApplication::focusWidget();
+        order << (focused->accessibleName().isEmpty() ? focused->objectName()
+                                                      : focused->accessibleName());
+        QTest::keyClick(focused, Qt::Key_Tab);
+    }
+    EXPECT_EQ(order.mid(0, 9).join(", "),
+              "Volume of this output, Volume in percent, runningCheckBox, loginItemCheckBox, "
+              "outputsFoldButton, Bluetooth: Stored volume, Bluetooth: Stored volume in percent, "
+              "Bluetooth: Ceiling, USB Audio: Stored volume");
+    EXPECT_EQ(order.mid(31).join(", "), "Other Output: Ceiling, Internal Speakers: Ceiling, "
+                                        "Volume of this output, Volume in percent");
+    ui.outputsScrollArea->verticalScrollBar()->setValue(0);
+    row("othr").ceiling->setFocus();
+    QTest::keyClick(row("othr").ceiling, Qt::Key_Tab);
+    QWidget* last = row("ispk").ceiling;
+    EXPECT_EQ(QApplication::focusWidget(), last);
+    QRect inSight = ui.outputsScrollArea->viewport()->rect();
+    EXPECT_TRUE(inSight.contains(
+        QRect(last->mapTo(ui.outputsScrollArea->viewport(), QPoint()), last->size())));
+
+    ui.outputsFoldButton->click();
+    EXPECT_EQ(window.size(), folded);
+}
+
+TEST_F(SettingsWindow, TheModelIsReadAndWrittenByNameAndEveryWriteNotifies) {
+    ConfigModel model;
+    QSignalSpy volumes(&model, &ConfigModel::outputVolumeChanged);
+    QSignalSpy locks(&model, &ConfigModel::isLockedChanged);
+    for (int i = 0; i < 2; ++i) {
+        EXPECT_TRUE(model.setValueForKey(QVariant::fromValue(quint32(75)), "outputVolume"));
+        EXPECT_TRUE(model.setValueForKey(true, "isLocked"));
+    }
+    EXPECT_EQ(volumes.count(), 2);
+    EXPECT_EQ(locks.count(), 2);
+    EXPECT_EQ(model.valueForKey("outputVolume"), QVariant::fromValue(quint32(75)));
+
+    struct Refused {
+        QVariant value;
+        const char* key;
+    };
+    for (const Refused& refused :
+         {Refused{-1, "outputVolume"},
+          Refused{QVariant::fromValue(qulonglong(1) << 32), "outputVolume"},
+          Refused{"loud", "outputVolume"}, Refused{"x", "deviceIcon"}, Refused{"x", "objectName"},
+          Refused{"x", "noSuchKey"}}) {
+        EXPECT_FALSE(model.setValueForKey(refused.value, refused.key)) << refused.key;
+    }
+    EXPECT_EQ(model.outputVolume(), 75u);
+    EXPECT_EQ(volumes.count(), 2);
+    EXPECT_FALSE(model.valueForKey("objectName").isValid());
+    EXPECT_TRUE(model.setValueForKey(QVariant::fromValue(qulonglong(0xFFFFFFFFu)), "outputVolume"));
+    EXPECT_EQ(model.outputVolume(), 0xFFFFFFFFu);
 }
 
 TEST_F(SettingsWindow, StartUpLaunchesTheHelperOnceAndTheSwitchesStopOrAddIt) {
@@ -398,7 +513,7 @@ TEST_F(SettingsWindow, WithoutASoundServerItSaysSoUntilOneComesThenFollowsTheDef
     delegate.registerListenerForAudioDevice();
     delegate.checkAudioDeviceDataSource();
     QIcon appIcon(SONVELA_APP_DIR "/Resources/sonvela.icns");
-    EXPECT_EQ(shown(), "No sound output 0 % (off)");
+    EXPECT_EQ(shown(), "No sound output — (off)");
     EXPECT_EQ(ui.deviceIconLabel->pixmap().toImage(), appIcon.pixmap(64, 64).toImage());
 
     server.start();
@@ -407,13 +522,38 @@ TEST_F(SettingsWindow, WithoutASoundServerItSaysSoUntilOneComesThenFollowsTheDef
     server.switchDefault("tv");
     EXPECT_TRUE(eventuallyShown([&] { return shown() == "HDMI / TV 80 %"; })) << shown();
     EXPECT_NE(ui.deviceIconLabel->pixmap().toImage(), headphones);
+
+    // While the window is open, a server that goes away is shown as gone, then back.
+    window.show();
+    server.kill();
+    EXPECT_TRUE(eventuallyShown([&] { return shown() == "No sound output — (off)"; })) << shown();
+    EXPECT_EQ(ui.deviceIconLabel->pixmap().toImage(), appIcon.pixmap(64, 64).toImage());
+    server.start();
+    EXPECT_TRUE(eventuallyShown([&] { return shown() == "Headphones 30 %"; })) << shown();
+    // A window shown again looks at once.
+    window.hide();
+    server.kill();
+    ASSERT_TRUE(eventually([] {
+        return SoundController::sharedSoundController()->getAudioDeviceDataSourceName() ==
+               std::string(4, '\0');
+    }));
+    EXPECT_EQ(shown(), "Headphones 30 %");
+    window.show();
+    EXPECT_EQ(shown(), "No sound output — (off)");
     delegate.unregisterListenerForAudioDevice();
 }
 
 } // namespace
 
 int main(int argc, char** argv) {
-    qputenv("QT_QPA_PLATFORM", "offscreen");
+    // A short screen, as a laptop's at 125 % less its panel and then some: the unfolded window
+    // does not fit.
+    QTemporaryDir folder;
+    QString screens = folder.filePath("screens.json");
+    sonvela::test::writeAll(screens.toStdString(),
+                            R"({"screens": [{"name": "short", "x": 0, "y": 0, "width": 1366,)"
+                            R"( "height": 420, "logicalDpi": 96, "dpr": 1}]})");
+    qputenv("QT_QPA_PLATFORM", ("offscreen:configfile=" + screens).toUtf8());
     QApplication application(argc, argv);
     testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
