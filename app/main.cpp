@@ -1,4 +1,5 @@
 #include "app/SettingsApplication.h"
+#include "app/Translations.h"
 
 #include <QApplication>
 
@@ -6,6 +7,7 @@ int main(int argc, char** argv) {
     QApplication app(argc, argv);
     app.setApplicationName(QStringLiteral("Sonvela"));
     app.setDesktopFileName(QStringLiteral("org.sonvela.Sonvela"));
+    installTranslations(app);
 
     SettingsApplication settings;
     if (!settings.claim()) {
