@@ -79,6 +79,8 @@ struct LanguageCase {
     // Texts that must be on show: the active output, the switches, the "All outputs" section.
     std::vector<QString> shown;
     QString noOutput;
+    // Qt's own texts, such as a message box's buttons.
+    QString qtCancel;
     friend void PrintTo(const LanguageCase& c, std::ostream* os) { *os << c.language; }
 };
 
@@ -126,6 +128,7 @@ TEST_P(WindowLanguage, TheWindowShowsEveryTextInTheUsersLanguage) {
     ASSERT_EQ(Bundle::main().localization(), c.language);
     installTranslations(*qApp);
     auto translated = formTexts();
+    EXPECT_EQ(QCoreApplication::translate("QPlatformTheme", "Cancel"), c.qtCancel);
     std::set<QString> untranslated = englishOnly(english, translated);
     ASSERT_FALSE(untranslated.empty());
 
@@ -157,12 +160,14 @@ const LanguageCase kLanguageCases[] = {
      {"Kopfhörer", "Aktiver Ausgang", "Lautstärke", "Alle Ausgänge", "Ausgang",
       "Gespeicherte Lautstärke", "Obergrenze", "Aktiv", "Keine Obergrenze", "Interne Lautsprecher",
       "Behält seine eigene Lautstärke", "Sonvela Helper bei der Anmeldung starten"},
-     "Keine Tonausgabe"},
+     "Keine Tonausgabe",
+     "Abbrechen"},
     {"fr",
      {"Casque", "Sortie active", "Volume", "Toutes les sorties", "Sortie", "Volume enregistré",
       "Plafond", "Active", "Sans plafond", "Haut-parleurs internes", "Garde son propre volume",
       "Micro-casque", "Lancer Sonvela Helper à l’ouverture de session"},
-     "Aucune sortie audio"},
+     "Aucune sortie audio",
+     "Annuler"},
 };
 
 INSTANTIATE_TEST_SUITE_P(Languages, WindowLanguage, testing::ValuesIn(kLanguageCases),
