@@ -49,7 +49,7 @@ const LanguagesCase kLanguagesCases[] = {
      "C.UTF-8",
      {"sr_RS@latin", "sr@latin", "sr_RS", "sr"}},
     {"EmptyAndRepeatedEntries", "::de:de_DE:", nullptr, nullptr, "C.UTF-8", {"de", "de_DE"}},
-    {"NamesThatLeaveAFolderDropped", "../../etc:x/y:fr", nullptr, nullptr, "C.UTF-8", {"fr"}},
+    {"NamesThatLeaveAFolderDropped", "../../etc:x/y:dé:fr", nullptr, nullptr, "C.UTF-8", {"fr"}},
     {"CLocaleNamesNoLanguage", nullptr, nullptr, nullptr, "C.UTF-8", {}},
 };
 

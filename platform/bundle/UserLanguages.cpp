@@ -1,7 +1,6 @@
 #include "platform/bundle/UserLanguages.h"
 
 #include <algorithm>
-#include <cctype>
 #include <cstdlib>
 
 namespace platform::bundle {
@@ -24,10 +23,12 @@ std::string messagesLocale() {
     return "C";
 }
 
-// Letters, digits, "_", "-" and "@" only: the name becomes part of a folder's name.
+// ASCII letters, digits, "_", "-" and "@" only, whatever the locale: the name becomes part of a
+// folder's name.
 bool isPlainName(const std::string& name) {
-    return !name.empty() && std::all_of(name.begin(), name.end(), [](unsigned char c) {
-        return std::isalnum(c) || c == '_' || c == '-' || c == '@';
+    return !name.empty() && std::all_of(name.begin(), name.end(), [](char c) {
+        return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+               c == '_' || c == '-' || c == '@';
     });
 }
 
