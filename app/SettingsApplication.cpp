@@ -15,9 +15,10 @@ using platform::bundle::Bundle;
 
 namespace {
 
-// A modal box on the GUI thread; a caller on another thread waits until it is dismissed.
+// A modal box on the GUI thread; a caller on another thread waits until it is dismissed. The log
+// keeps the message as it is; the user reads it in their language.
 void presentAlert(const std::string& message) {
-    auto show = [text = QString::fromStdString(message)] {
+    auto show = [text = QString::fromStdString(Bundle::main().localizedString(message, "", ""))] {
         QMessageBox box(QMessageBox::Warning, QStringLiteral("Sonvela"), text, QMessageBox::Ok);
         box.exec();
     };

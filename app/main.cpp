@@ -1,5 +1,6 @@
 #include "app/SettingsApplication.h"
 #include "shared/SonvelaNames.h"
+#include "app/Translations.h"
 
 #include <QApplication>
 
@@ -8,6 +9,7 @@ int main(int argc, char** argv) {
     QApplication app(argc, argv);
     app.setApplicationName(QStringLiteral("Sonvela"));
     app.setDesktopFileName(QStringLiteral("org.sonvela.Sonvela"));
+    installTranslations(app);
 
     SettingsApplication settings;
     if (!settings.claim()) {

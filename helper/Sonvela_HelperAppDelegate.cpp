@@ -1,6 +1,7 @@
 #include "helper/Sonvela_HelperAppDelegate.h"
 
 #include "platform/alert/Alert.h"
+#include "platform/bundle/Bundle.h"
 #include "platform/log/Log.h"
 #include "shared/AppUtil.h"
 #include "shared/CeilingTable.h"
@@ -19,7 +20,10 @@ Sonvela_HelperAppDelegate::~Sonvela_HelperAppDelegate() {
 }
 
 void Sonvela_HelperAppDelegate::applicationDidFinishLaunching() {
-    platform::alert::setPresenter([this](const std::string& message) { notifier_.post(message); });
+    // The log keeps the message as it is; the notification is in the user's language.
+    platform::alert::setPresenter([this](const std::string& message) {
+        notifier_.post(platform::bundle::Bundle::main().localizedString(message, "", ""));
+    });
     registerListenerForAudioDevice();
     // At login the helper may start before the sound server. There is nothing to mute then, and
     // the audio layer has said so in the log; the restore runs when the server comes.

@@ -1,11 +1,13 @@
 #include "platform/notify/DesktopNotifier.h"
 #include "helper/Sonvela_HelperAppDelegate.h"
+#include "platform/bundle/Bundle.h"
 #include "shared/SoundController.h"
 
 #include "tests/support/Eventually.h"
 #include "tests/support/SessionBus.h"
 #include "tests/support/SimulatedAudio.h"
 #include "tests/support/TempHome.h"
+#include "tests/support/UserLanguage.h"
 
 #include <gtest/gtest.h>
 
@@ -31,6 +33,27 @@ std::string failMute(DesktopNotifier& notifier, bool waitForTheBus = true) {
     return testing::internal::GetCapturedStderr();
 }
 
+// A private bus at the session's default socket, with the stand-in service on it; the service
+// writes what it is shown into the record.
+struct NotificationService {
+    explicit NotificationService(const TempHome& home)
+        : record(home.path() + "/notifications"),
+          environment{"HOME=" + home.path(),
+                      "DBUS_SESSION_BUS_ADDRESS=unix:path=" + home.sessionBus(),
+                      "PATH=/usr/bin:/bin"},
+          bus(startSessionBus(home.sessionBus(), environment, home.path() + "/bus.log")),
+          service({SONVELA_PYTHON3, SONVELA_SOURCE_DIR "/tests/support/notification_service.py",
+                   record},
+                  environment, home.path() + "/service.log") {}
+    bool ready() {
+        return eventually([&] { return std::filesystem::exists(record); });
+    }
+    const std::string record;
+    const std::vector<std::string> environment;
+    std::unique_ptr<ChildProcess> bus;
+    ChildProcess service;
+};
+
 TEST(DesktopNotifier, AFailedMuteIsLoggedEveryTimeAndShownAtMostOnceAMinuteWithoutWaiting) {
     TempHome home;
     SimulatedAudio audio;
@@ -46,18 +69,10 @@ TEST(DesktopNotifier, AFailedMuteIsLoggedEveryTimeAndShownAtMostOnceAMinuteWitho
         unsetenv(lines == 2 ? "DBUS_SESSION_BUS_ADDRESS" : "XDG_RUNTIME_DIR");
     }
 
-    // A private bus at the session's default socket, with the stand-in service on it.
     setenv("XDG_RUNTIME_DIR", (home.path() + "/run").c_str(), 1);
-    const std::string record = home.path() + "/notifications";
-    const std::vector<std::string> environment = {
-        "HOME=" + home.path(), "DBUS_SESSION_BUS_ADDRESS=unix:path=" + home.sessionBus(),
-        "PATH=/usr/bin:/bin"};
-    auto bus = startSessionBus(home.sessionBus(), environment, home.path() + "/bus.log");
-    ChildProcess service(
-        {SONVELA_PYTHON3, SONVELA_SOURCE_DIR "/tests/support/notification_service.py", record},
-        environment, home.path() + "/service.log");
-    ASSERT_TRUE(eventually([&] { return std::filesystem::exists(record); }))
-        << readAll(home.path() + "/service.log");
+    NotificationService service(home);
+    ASSERT_TRUE(service.ready()) << readAll(home.path() + "/service.log");
+    const std::string& record = service.record;
     const std::string shown = "Sonvela Helper\tUnable to mute device.\t\n";
     {
         // The helper's own restores fail to mute, at start-up and, once the first alert has been
@@ -76,6 +91,31 @@ TEST(DesktopNotifier, AFailedMuteIsLoggedEveryTimeAndShownAtMostOnceAMinuteWitho
     std::string logged = failMute(everyTime, false) + failMute(everyTime, false);
     EXPECT_EQ(std::count(logged.begin(), logged.end(), '\n'), 2) << logged;
     EXPECT_TRUE(eventually([&] { return readAll(record) == shown + shown; })) << readAll(record);
+}
+
+// The notification speaks the user's language, from the helper's own bundle; the log line stays
+// as it is, for whoever reads the log.
+TEST(DesktopNotifier, TheHelpersNotificationIsInTheUsersLanguage) {
+    TempHome home;
+    UserLanguage french("fr");
+    platform::bundle::Bundle::overrideMainForTesting(SONVELA_HELPER_APP_DIR);
+    SimulatedAudio audio;
+    audio.output("hdpn", 0.5f);
+    audio.backend->fail(platform::audio::SimulatedBackend::Call::SetMuted);
+    NotificationService service(home);
+    ASSERT_TRUE(service.ready()) << readAll(home.path() + "/service.log");
+    testing::internal::CaptureStderr();
+    {
+        Sonvela_HelperAppDelegate helper;
+        helper.applicationDidFinishLaunching();
+        EXPECT_TRUE(eventually([&] {
+            return readAll(service.record) ==
+                   "Sonvela Helper\tImpossible de couper le son du périphérique.\t\n";
+        })) << readAll(service.record);
+    }
+    std::string logged = testing::internal::GetCapturedStderr();
+    EXPECT_NE(logged.find("] Unable to mute device.\n"), std::string::npos) << logged;
+    platform::bundle::Bundle::overrideMainForTesting(std::nullopt);
 }
 
 } // namespace

@@ -51,6 +51,12 @@ TEST(Package, HoldsEveryFile) {
               "/Resources/Sonvela Helper.app/Resources/DefaultConfig.plist"});
     in(res, {"DefaultConfig.plist", "Localizable.strings", "AudioDeviceName.strings",
              "AudioDeviceIcon.strings", "sonvela.icns", "headphones.png"});
+    for (const char* language : {"", "de.lproj/", "fr.lproj/"}) {
+        in(kHelperApp + "/Resources/" + language, {"Localizable.strings"});
+        if (*language != '\0') {
+            in(res + language, {"Localizable.strings", "AudioDeviceName.strings", "Sonvela.qm"});
+        }
+    }
     in(share, {"applications/org.sonvela.Sonvela.desktop", "man/man1/sonvela.1.gz",
                "metainfo/org.sonvela.Sonvela.metainfo.xml", "doc/sonvela/copyright",
                "doc/sonvela/changelog.gz"});

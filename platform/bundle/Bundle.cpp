@@ -1,6 +1,7 @@
 #include "platform/bundle/Bundle.h"
 
 #include "platform/fs/FileManager.h"
+#include "platform/bundle/UserLanguages.h"
 #include "platform/paths/SearchPath.h"
 #include "platform/plist/PlistFile.h"
 
@@ -46,6 +47,14 @@ std::string executablePath() {
     return resolved;
 }
 
+std::optional<std::string> stringEntry(const std::string& path, const std::string& key) {
+    std::optional<plist::Value> found = plist::readValue(path, key);
+    if (!found || !found->is<std::string>()) {
+        return std::nullopt;
+    }
+    return *found->get<std::string>();
+}
+
 std::mutex mainMutex;
 std::optional<Bundle> overridden;
 
@@ -54,6 +63,27 @@ std::optional<Bundle> overridden;
 Bundle::Bundle(std::string bundlePath) : bundlePath_(std::move(bundlePath)) {
     std::string resources = paths::appendPathComponent(bundlePath_, "Resources");
     resourcePath_ = fs::isDirectory(resources) ? resources : bundlePath_;
+    localization_ = chooseLocalization();
+}
+
+// The first of the user's languages that the bundle has a folder "<language>.lproj" for. The
+// language the bundle was written in needs none: it is the base resources, and reaching it first
+// means the user prefers it to the languages after it.
+std::optional<std::string> Bundle::chooseLocalization() const {
+    std::optional<std::string> base;
+    for (const std::string& language : userLanguages()) {
+        if (fs::isDirectory(paths::appendPathComponent(resourcePath_, language + ".lproj"))) {
+            return language;
+        }
+        if (!base) {
+            auto region = infoValue("CFBundleDevelopmentRegion");
+            base = region && region->is<std::string>() ? *region->get<std::string>() : "en";
+        }
+        if (language == *base) {
+            return std::nullopt;
+        }
+    }
+    return std::nullopt;
 }
 
 const Bundle& Bundle::main() {
@@ -78,24 +108,39 @@ std::optional<std::string> Bundle::pathForResource(const std::string& name,
     }
     std::string file = type.empty() ? name : name + "." + type;
     std::string path = paths::appendPathComponent(resourcePath_, file);
-    if (!isRegularFile(path) && !fs::isDirectory(path)) {
+    if (isRegularFile(path) || fs::isDirectory(path)) {
+        return path;
+    }
+    if (!localization_) {
         return std::nullopt;
     }
-    return path;
+    path = paths::appendPathComponent(localizedFolder(), file);
+    if (isRegularFile(path) || fs::isDirectory(path)) {
+        return path;
+    }
+    return std::nullopt;
+}
+
+std::string Bundle::localizedFolder() const {
+    return paths::appendPathComponent(resourcePath_, *localization_ + ".lproj");
 }
 
 std::string Bundle::localizedString(const std::string& key, const std::string& value,
                                     const std::string& table) const {
-    std::string fallback = value.empty() ? key : value;
-    auto path = pathForResource(table.empty() ? "Localizable" : table, "strings");
-    if (!path) {
-        return fallback;
+    std::string file = (table.empty() ? "Localizable" : table) + ".strings";
+    if (file.find('/') != std::string::npos) {
+        return value.empty() ? key : value;
     }
-    std::optional<plist::Value> found = plist::readValue(*path, key);
-    if (!found || !found->is<std::string>()) {
-        return fallback;
+    // A key that the language's table lacks still gets the base table's text, not the key.
+    if (localization_) {
+        if (auto entry = stringEntry(paths::appendPathComponent(localizedFolder(), file), key)) {
+            return *entry;
+        }
     }
-    return *found->get<std::string>();
+    if (auto entry = stringEntry(paths::appendPathComponent(resourcePath_, file), key)) {
+        return *entry;
+    }
+    return value.empty() ? key : value;
 }
 
 std::optional<plist::Value> Bundle::infoValue(const std::string& key) const {

@@ -1,0 +1,166 @@
+#include "platform/plist/PlistFile.h"
+#include "tests/support/TempHome.h"
+
+#include <QProcess>
+#include <QRegularExpression>
+#include <QXmlStreamReader>
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <sstream>
+
+using sonvela::test::readAll;
+
+namespace {
+
+std::vector<std::string> languages() {
+    std::vector<std::string> list;
+    std::istringstream names(SONVELA_LANGUAGES);
+    for (std::string name; std::getline(names, name, ',');) {
+        list.push_back(name);
+    }
+    return list;
+}
+
+// "%1", "%@", "%d", "%2$s": what a text's translation must keep.
+std::multiset<std::string> placeholders(const std::string& text) {
+    static const QRegularExpression placeholder(R"(%(\d+\$)?[@dsfu]|%L?\d)");
+    std::multiset<std::string> found;
+    for (const auto& match : placeholder.globalMatch(QString::fromStdString(text))) {
+        found.insert(match.captured().toStdString());
+    }
+    return found;
+}
+
+// Whether the text holds a match of the pattern.
+bool holds(const std::string& text, const std::string& pattern) {
+    return QRegularExpression(QString::fromStdString(pattern))
+        .match(QString::fromStdString(text))
+        .hasMatch();
+}
+
+struct TableCase {
+    const char* name;
+    const char* resources;
+    const char* table;
+    friend void PrintTo(const TableCase& c, std::ostream* os) { *os << c.name; }
+};
+
+class StringsTable : public testing::TestWithParam<TableCase> {};
+
+// Every text of a base table (what the programs show) has a translation in every language, and
+// no language keeps an entry that the base table dropped.
+TEST_P(StringsTable, EveryLanguageTranslatesEveryEntry) {
+    const TableCase& c = GetParam();
+    std::string resources = c.resources;
+    auto base = platform::plist::readDictionary(resources + "/" + c.table + ".strings");
+    ASSERT_TRUE(base && !base->empty());
+    for (const std::string& language : languages()) {
+        std::string path = resources + "/" + language + ".lproj/" + c.table + ".strings";
+        auto localized = platform::plist::readDictionary(path);
+        ASSERT_TRUE(localized) << path;
+        for (const auto& [key, value] : *base) {
+            auto found = localized->find(key);
+            bool translated = found != localized->end() && found->second.is<std::string>() &&
+                              !found->second.get<std::string>()->empty();
+            ASSERT_TRUE(translated) << "\"" << key << "\" has no translation in " << path;
+            EXPECT_EQ(placeholders(*found->second.get<std::string>()),
+                      placeholders(*value.get<std::string>()))
+                << key << " in " << path;
+        }
+        for (const auto& [key, value] : *localized) {
+            EXPECT_TRUE(base->contains(key)) << "\"" << key << "\" is no longer shown: " << path;
+        }
+    }
+}
+
+const TableCase kTableCases[] = {
+    {"Window", SONVELA_APP_DIR "/Resources", "Localizable"},
+    {"OutputNames", SONVELA_APP_DIR "/Resources", "AudioDeviceName"},
+    {"HelperNotifications", SONVELA_HELPER_APP_DIR "/Resources", "Localizable"},
+};
+
+INSTANTIATE_TEST_SUITE_P(Tables, StringsTable, testing::ValuesIn(kTableCases),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+std::vector<std::string> windowSources() {
+    std::vector<std::string> sources;
+    for (const auto& entry : std::filesystem::directory_iterator(SONVELA_SOURCE_DIR "/app")) {
+        std::string extension = entry.path().extension();
+        if (extension == ".cpp" || extension == ".h" || extension == ".ui") {
+            sources.push_back(entry.path());
+        }
+    }
+    return sources;
+}
+
+// The messages of a Linguist file that have no finished translation, or lose a placeholder.
+std::vector<std::string> untranslated(const std::string& ts) {
+    std::vector<std::string> missing;
+    QXmlStreamReader xml(QByteArray::fromStdString(readAll(ts)));
+    std::string source;
+    while (!xml.atEnd()) {
+        if (xml.readNext() != QXmlStreamReader::StartElement) {
+            continue;
+        }
+        if (xml.name() == u"source") {
+            source = xml.readElementText().toStdString();
+        } else if (xml.name() == u"translation") {
+            QString type = xml.attributes().value("type").toString();
+            std::string text =
+                xml.readElementText(QXmlStreamReader::IncludeChildElements).toStdString();
+            if (type == "vanished" || type == "obsolete") {
+                continue;
+            }
+            if (type == "unfinished" || text.empty() ||
+                placeholders(text) != placeholders(source)) {
+                missing.push_back(source);
+            }
+        }
+    }
+    EXPECT_FALSE(xml.hasError()) << ts << ": " << xml.errorString().toStdString();
+    return missing;
+}
+
+// The window's own texts, as Linguist finds them in the sources today, are all translated.
+TEST(LinguistFiles, EveryWindowTextHasAFinishedTranslation) {
+    sonvela::test::TempHome home;
+    for (const std::string& language : languages()) {
+        std::string ts = home.path() + "/" + language + ".ts";
+        std::filesystem::copy_file(
+            SONVELA_SOURCE_DIR "/resources/Sonvela/" + language + ".lproj/Sonvela.ts", ts);
+        QStringList arguments{"-no-obsolete", "-locations", "none", "-silent"};
+        for (const std::string& source : windowSources()) {
+            arguments << QString::fromStdString(source);
+        }
+        arguments << "-ts" << QString::fromStdString(ts);
+        QProcess lupdate;
+        lupdate.start(SONVELA_LUPDATE, arguments);
+        ASSERT_TRUE(lupdate.waitForFinished(60000));
+        ASSERT_EQ(lupdate.exitCode(), 0) << lupdate.readAllStandardError().toStdString();
+        EXPECT_EQ(untranslated(ts), std::vector<std::string>()) << language;
+        EXPECT_TRUE(std::filesystem::exists(SONVELA_APP_DIR "/Resources/" + language +
+                                            ".lproj/Sonvela.qm"));
+    }
+}
+
+// The desktop entry's and the metainfo's texts in every language.
+TEST(DesktopFiles, NameAndSummaryInEveryLanguage) {
+    std::string entry =
+        readAll(SONVELA_SOURCE_DIR "/resources/desktop/org.sonvela.Sonvela.desktop");
+    std::string metainfo =
+        readAll(SONVELA_SOURCE_DIR "/resources/desktop/org.sonvela.Sonvela.metainfo.xml.in");
+    for (const std::string& language : languages()) {
+        for (const char* key : {"Name", "Comment", "Keywords"}) {
+            EXPECT_TRUE(holds(entry, "\n" + std::string(key) + "\\[" + language + "\\]=.+\n"))
+                << key << "[" << language << "]";
+        }
+        for (const char* tag : {"name", "summary", "caption"}) {
+            EXPECT_TRUE(
+                holds(metainfo, "<" + std::string(tag) + " xml:lang=\"" + language + "\">.+</"))
+                << tag << " " << language;
+        }
+    }
+}
+
+} // namespace
