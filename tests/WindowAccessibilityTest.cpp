@@ -128,4 +128,34 @@ TEST_F(WindowAccessibility, EveryControlHasItsOwnNameRoleAndState) {
     EXPECT_EQ(at(1, "Internal Speakers: Stored volume").role, "missing");
 }
 
+// A screen reader speaks the window in the user's language, the rows and the held volume too.
+TEST_F(WindowAccessibility, AGermanOrFrenchUserHearsTheWindowInTheirLanguage) {
+    server.start();
+    writeTable("config", {{"hdpn", Value(0.9)}});
+    writeTable("ceilings", {{"hdpn", Value(0.6)}});
+    const std::tuple<const char*, const char*, const char*, const char*> cases[] = {
+        {"de", "Alle Ausgänge", "Kopfhörer: Gespeicherte Lautstärke",
+         "Durch die Obergrenze bei 60 % gehalten"},
+        {"fr", "Toutes les sorties", "Casque : Volume enregistré",
+         "Maintenu à 60 % par son plafond"}};
+    for (auto [language, fold, row, held] : cases) {
+        std::vector<Accessible> seen = readWindow({"--language", language, "--press", fold});
+        auto find = [&](int dump, const std::string& name) {
+            for (const Accessible& a : seen) {
+                if (a.dump == dump && a.name == name) {
+                    return a;
+                }
+            }
+            return Accessible{dump, "missing", name, "", {}};
+        };
+        EXPECT_EQ(find(0, fold).role, "push button") << language;
+        EXPECT_EQ(find(1, row).role, "slider") << language;
+        EXPECT_EQ(find(1, row).description, held) << language;
+        for (const Accessible& a : seen) {
+            EXPECT_TRUE(a.name != "All outputs" && a.name.find(": Stored volume") == std::string::npos)
+                << language << ": " << a.name;
+        }
+    }
+}
+
 } // namespace

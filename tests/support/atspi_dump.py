@@ -131,7 +131,9 @@ def main():
         environment = dict(os.environ, QT_QPA_PLATFORM="xcb", QT_LINUX_ACCESSIBILITY_ALWAYS_ON="1",
                            QT_ACCESSIBILITY="1")
         if args.language:
+            # LANGUAGE counts only beside a locale other than C, as for gettext.
             environment["LANGUAGE"] = args.language
+            environment.setdefault("LANG", "C.UTF-8")
 
         import gi
         gi.require_version("Atspi", "2.0")
