@@ -55,13 +55,23 @@ std::optional<Settle::Restore> Settle::takePush(AudioDeviceID device, float volu
     return std::exchange(last_, std::nullopt);
 }
 
+// Sonvela's window stores the volume the user sets before it sets it: a change to what the
+// table holds now is the user's.
+bool Settle::isStored(const std::string& outputType, float volume) {
+    auto stored = stored_(outputType);
+    return stored && std::abs(std::min(*stored, 1.0f) - volume) < kSameVolume;
+}
+
 void Settle::volumeChanged(AudioDeviceID device) {
     auto now = Clock::now();
     auto pushed = volumeOf(device);
     auto restore = pushed ? takePush(device, *pushed, now) : std::nullopt;
+    if (!restore || isStored(restore->outputType, *pushed)) {
+        return;
+    }
     // The volume alone: a mute the user set meanwhile stays.
-    if (!restore || setPropertyData(device, &kVolume, 0, nullptr, sizeof restore->volume,
-                                    &restore->volume) != kAudioHardwareNoError) {
+    if (setPropertyData(device, &kVolume, 0, nullptr, sizeof restore->volume, &restore->volume) !=
+        kAudioHardwareNoError) {
         return;
     }
     auto since = std::chrono::duration_cast<std::chrono::milliseconds>(now - restore->ended);

@@ -3,6 +3,7 @@
 #include "platform/audio/AudioObject.h"
 
 #include <chrono>
+#include <functional>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -14,6 +15,11 @@
 class Settle {
 public:
     static constexpr std::chrono::milliseconds kWindow{1500};
+
+    // The volume the table holds for an output type now, if any.
+    using StoredVolume = std::function<std::optional<float>(const std::string& outputType)>;
+
+    explicit Settle(StoredVolume stored) : stored_(std::move(stored)) {}
 
     // A restore of this output ended, having applied this volume; the moment starts again for
     // it, whichever output had it before. Nothing to settle for a volume that mutes, nor when
@@ -37,7 +43,9 @@ private:
     // moment ends then.
     std::optional<Restore> takePush(platform::audio::AudioDeviceID device, float volume,
                                     Clock::time_point now);
+    bool isStored(const std::string& outputType, float volume);
 
+    StoredVolume stored_;
     std::mutex mutex_;
     // The last restore while its moment may run; none once a change was set back.
     std::optional<Restore> last_;

@@ -4,6 +4,8 @@
 #include "helper/Settle.h"
 #include "platform/audio/AudioObject.h"
 #include "platform/notify/DesktopNotifier.h"
+#include "shared/AppUtil.h"
+#include "shared/VolumeTable.h"
 
 #include <map>
 #include <mutex>
@@ -44,7 +46,9 @@ private:
     std::shared_timed_mutex restoring_;
     std::mutex reportMutex_;
     std::map<std::string, std::string> reported_;
-    Settle settle_;
+    Settle settle_{[](const std::string& type) {
+        return VolumeTable::storedVolume(AppUtil::getUserConfigFilePath(), type);
+    }};
     CeilingGuard ceilings_{[this](const std::string& type) { return ceilingFor(type); }, settle_};
 };
 

@@ -238,7 +238,8 @@ struct Push {
     std::chrono::milliseconds after;
     const SinkSpec* pushed;
     double volume, volumeAfter;
-    const char* setBack; // the line, %d for its milliseconds; none when the change stays
+    const char* setBack;            // the line, %d for its milliseconds; none when the change stays
+    const char* storedAs = nullptr; // set in Sonvela's window, which stores it first
 };
 
 // clang-format off
@@ -249,14 +250,16 @@ const Push kPushes[] = {
     {&kTv, "hdmi 0.500000", 150ms, &kHeadphones, 0.9, 0.9, nullptr}, // not the restored output
     {nullptr, "", 0ms, &kTv, 0.875, 0.4, // the moment moved with the restore; the ceiling holds
      "hdmi: 0.875000 pushed by the device %d ms after the restore; set back to 0.400000"},
+    {&kHeadphones, "hdpn 0.750000", 200ms, &kHeadphones, 0.625, 0.625, nullptr, "hdpn"},
     {&kSpeakers, "ispk 1.000000", 200ms, &kSpeakers, 0.9, 0.9, nullptr}, // kept its own volume
-    {&kHeadphones, "hdpn 0.750000", 1700ms, &kHeadphones, 0.3, 0.3, nullptr}, // too late
+    {&kHeadphones, "hdpn 0.625000", 1700ms, &kHeadphones, 0.3, 0.3, nullptr}, // too late
 };
 // clang-format on
 
 TEST_F(HelperEndToEnd, ADevicesPushRightAfterARestoreIsSetBackOnce) {
     writeTable({{"hdmi", 0.4}}, "ceilings.plist");
-    ASSERT_NO_FATAL_FAILURE(start({kSpeakers, kHeadphones, kTv}, {{"hdpn", 0.75}, {"hdmi", 0.5}}));
+    Table table = {{"hdpn", 0.75}, {"hdmi", 0.5}};
+    ASSERT_NO_FATAL_FAILURE(start({kSpeakers, kHeadphones, kTv}, table));
     const std::string setBack = " pushed by the device ";
     for (const Push& push : kPushes) {
         SCOPED_TRACE(&push - kPushes);
@@ -265,6 +268,10 @@ TEST_F(HelperEndToEnd, ADevicesPushRightAfterARestoreIsSetBackOnce) {
             std::this_thread::sleep_for(push.after);
         }
         const std::size_t before = helper->messages(setBack).size();
+        if (push.storedAs) {
+            table[push.storedAs] = push.volume;
+            writeTable(table);
+        }
         ASSERT_TRUE(client->setVolume(push.pushed->name, float(push.volume)));
         if (push.setBack) {
             ASSERT_TRUE(eventually([&] { return helper->messages(setBack).size() > before; }))
@@ -285,7 +292,7 @@ TEST_F(HelperEndToEnd, ADevicesPushRightAfterARestoreIsSetBackOnce) {
         EXPECT_EQ(helper->messages(setBack).size(), before + (push.setBack ? 1 : 0))
             << helper->log();
     }
-    EXPECT_EQ(helper->restores().size(), 5u) << "volume changes start no restore";
+    EXPECT_EQ(helper->restores().size(), 6u) << "volume changes start no restore";
 }
 
 TEST_F(HelperEndToEnd, AWriteToAServerThatHangsGivesUpWhenAsked) {
