@@ -1,5 +1,6 @@
 #include "helper/CeilingGuard.h"
 
+#include "helper/Settle.h"
 #include "shared/SoundController.h"
 
 #include <algorithm>

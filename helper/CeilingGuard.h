@@ -1,6 +1,5 @@
 #pragma once
 
-#include "helper/Settle.h"
 #include "platform/audio/AudioObject.h"
 
 #include <deque>
@@ -8,6 +7,8 @@
 #include <mutex>
 #include <optional>
 #include <string>
+
+class Settle;
 
 // Keeps the default output at or below its kind's ceiling when another program turns it up (a
 // media key, a game, a browser tab): it listens to the volume of the outputs that restores

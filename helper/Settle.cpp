@@ -58,8 +58,7 @@ std::optional<Settle::Restore> Settle::takePush(AudioDeviceID device, float volu
 // Sonvela's window stores the volume the user sets before it sets it: a change to what the
 // table holds now is the user's.
 bool Settle::isStored(const std::string& outputType, float volume) {
-    auto stored = stored_(outputType);
-    return stored && std::abs(std::min(*stored, 1.0f) - volume) < kSameVolume;
+    return std::abs(std::min(stored_(outputType), 1.0f) - volume) < kSameVolume;
 }
 
 void Settle::volumeChanged(AudioDeviceID device) {

@@ -16,8 +16,8 @@ class Settle {
 public:
     static constexpr std::chrono::milliseconds kWindow{1500};
 
-    // The volume the table holds for an output type now, if any.
-    using StoredVolume = std::function<std::optional<float>(const std::string& outputType)>;
+    // The volume the table holds for an output type now; 0 for none.
+    using StoredVolume = std::function<float(const std::string& outputType)>;
 
     explicit Settle(StoredVolume stored) : stored_(std::move(stored)) {}
 

@@ -4,8 +4,6 @@
 #include "helper/Settle.h"
 #include "platform/audio/AudioObject.h"
 #include "platform/notify/DesktopNotifier.h"
-#include "shared/AppUtil.h"
-#include "shared/VolumeTable.h"
 
 #include <map>
 #include <mutex>
@@ -46,9 +44,7 @@ private:
     std::shared_timed_mutex restoring_;
     std::mutex reportMutex_;
     std::map<std::string, std::string> reported_;
-    Settle settle_{[](const std::string& type) {
-        return VolumeTable::storedVolume(AppUtil::getUserConfigFilePath(), type);
-    }};
+    Settle settle_{[this](const std::string& type) { return storedVolume(type); }};
     CeilingGuard ceilings_{[this](const std::string& type) { return ceilingFor(type); }, settle_};
 };
 
