@@ -1,5 +1,6 @@
 #include "helper/CeilingGuard.h"
 
+#include "helper/Settle.h"
 #include "shared/SoundController.h"
 
 #include <algorithm>
@@ -33,6 +34,8 @@ void CeilingGuard::check(AudioDeviceID changed) {
     if (changed != sound->getOutputDeviceID()) {
         return;
     }
+    // A push set back lies under the ceiling already, unless the ceiling changed since.
+    settle_.volumeChanged(changed);
     // Read when needed, like the volume table: a changed ceiling counts from the next event.
     if (auto ceiling = ceilings_(sound->getAudioDeviceDataSourceName())) {
         sound->limitHardwareVolume(*ceiling);

@@ -8,21 +8,26 @@
 #include <optional>
 #include <string>
 
+class Settle;
+
 // Keeps the default output at or below its kind's ceiling when another program turns it up (a
 // media key, a game, a browser tab): it listens to the volume of the outputs that restores
 // acted on, and lowers the default one to the ceiling, without a mute, when it rose above it.
+// The settle hears of each change first.
 class CeilingGuard {
 public:
     // The ceiling for an output type, or nullopt for none.
     using Ceilings = std::function<std::optional<float>(const std::string& outputType)>;
 
-    explicit CeilingGuard(Ceilings ceilings) : ceilings_(std::move(ceilings)) {}
+    CeilingGuard(Ceilings ceilings, Settle& settle)
+        : ceilings_(std::move(ceilings)), settle_(settle) {}
 
     // Listens to this device's volume too. Two restores can end at once (the one at start-up
     // and the first notified one), so the last device watched need not be the default: every
     // event asks which one is.
     void watch(platform::audio::AudioDeviceID device);
-    // Lowers the default output to its kind's ceiling when it lies above it.
+    // Lowers the default output to its kind's ceiling when it lies above it, after the settle
+    // had its say.
     void check(platform::audio::AudioDeviceID changed);
 
 private:
@@ -31,6 +36,7 @@ private:
                   const platform::audio::AudioObjectPropertyAddress* addresses, void* clientData);
 
     Ceilings ceilings_;
+    Settle& settle_;
     std::mutex mutex_;
     // The devices listened to, most recent last; a few are plenty.
     std::deque<platform::audio::AudioDeviceID> watched_;

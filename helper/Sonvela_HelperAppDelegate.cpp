@@ -44,18 +44,7 @@ void Sonvela_HelperAppDelegate::checkAudioDeviceDataSource() {
     float before = SoundController::getInstance()->getHardwareVolume();
     SoundController::getInstance()->setHardwareVolume(0.0f);
 
-    float volume = 0.0f;
-    if (isIgnored(type)) {
-        volume = before;
-    } else {
-        // No table or no entry: 0, which keeps the output muted.
-        auto path = AppUtil::getUserConfigFilePath();
-        auto stored = VolumeTable::storedVolume(path, type);
-        if (!stored && path) {
-            reportUnreadableTable(*path);
-        }
-        volume = stored.value_or(0.0f);
-    }
+    float volume = isIgnored(type) ? before : storedVolume(type);
     float applied = volume;
     auto ceiling = ceilingFor(type);
     if (ceiling && *ceiling < volume) {
@@ -66,13 +55,26 @@ void Sonvela_HelperAppDelegate::checkAudioDeviceDataSource() {
         // A boost reads as 1.0 and a volume write of 1.0 keeps it; a ceiling of 1.0 cuts it.
         SoundController::getInstance()->limitHardwareVolume(*ceiling);
     }
+    AudioDeviceID output = SoundController::getInstance()->getOutputDeviceID();
+    // The ignored type keeps the volume it had: there is nothing to go back to.
+    settle_.restored(output, type, isIgnored(type) ? std::nullopt : std::optional(applied));
+    ceilings_.watch(output);
     platform::log::nslog("output type: %s, volume: %f", platform::log::printable(type).c_str(),
                          double(volume));
     if (applied != volume) {
         platform::log::nslog("ceiling for %s: %f", platform::log::printable(type).c_str(),
                              double(applied));
     }
-    ceilings_.watch(SoundController::getInstance()->getOutputDeviceID());
+}
+
+float Sonvela_HelperAppDelegate::storedVolume(const std::string& type) {
+    auto path = AppUtil::getUserConfigFilePath();
+    auto stored = VolumeTable::storedVolume(path, type);
+    if (!stored && path) {
+        reportUnreadableTable(*path);
+    }
+    // No table or no entry: 0, which keeps the output muted.
+    return stored.value_or(0.0f);
 }
 
 std::optional<float> Sonvela_HelperAppDelegate::ceilingFor(const std::string& type) {

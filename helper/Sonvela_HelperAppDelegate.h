@@ -1,6 +1,7 @@
 #pragma once
 
 #include "helper/CeilingGuard.h"
+#include "helper/Settle.h"
 #include "platform/audio/AudioObject.h"
 #include "platform/notify/DesktopNotifier.h"
 
@@ -12,7 +13,8 @@
 
 // The helper's whole job: on start-up and after every audio notification, mute the output, then
 // give it the volume stored for its kind (or, for the internal speakers, the one it had), at
-// most its kind's ceiling; and keep it there when another program turns it up.
+// most its kind's ceiling; set back a device's own push that follows; and keep it under the
+// ceiling when another program turns it up.
 class Sonvela_HelperAppDelegate {
 public:
     ~Sonvela_HelperAppDelegate();
@@ -32,6 +34,7 @@ public:
     void finishRestores();
 
 private:
+    float storedVolume(const std::string& outputType);
     std::optional<float> ceilingFor(const std::string& outputType);
     // Logs why a file that is there cannot be read, once for each version of it.
     void reportUnreadableTable(const std::string& path);
@@ -41,7 +44,8 @@ private:
     std::shared_timed_mutex restoring_;
     std::mutex reportMutex_;
     std::map<std::string, std::string> reported_;
-    CeilingGuard ceilings_{[this](const std::string& type) { return ceilingFor(type); }};
+    Settle settle_{[this](const std::string& type) { return storedVolume(type); }};
+    CeilingGuard ceilings_{[this](const std::string& type) { return ceilingFor(type); }, settle_};
 };
 
 platform::audio::OSStatus audioObjectPropertyListenerProc(

@@ -201,7 +201,7 @@ TEST_F(Restore, TheTableComesFromTheDefaultOrNotAtAll) {
     EXPECT_NE(log.find("output type: hdpn, volume: 0.000000"), std::string::npos);
 }
 
-TEST_F(Restore, ARiseAboveTheCeilingIsLoweredOnceAndLeavesTheMuteAlone) {
+TEST_F(Restore, APushIsSetBackARiseLoweredToTheCeilingAndTheMuteLeftAlone) {
     writeTable(tableWith("<key>hdpn</key><real>0.5</real><key>hdmi</key><real>0.5</real>"));
     const std::string ceilings = home.configHome() + "/Sonvela/ceilings.plist";
     sonvela::test::writeAll(ceilings, tableWith("<key>hdpn</key><real>0.6</real>"));
@@ -209,8 +209,21 @@ TEST_F(Restore, ARiseAboveTheCeilingIsLoweredOnceAndLeavesTheMuteAlone) {
     restore();
     audio.backend->clearWrites();
 
-    // Another program turns them up, while the user has them muted.
+    // Right after the restore, the device pushes its own volume: back to the restored one. A
+    // late echo of the restore's own write before it is no push.
     audio.backend->changeMuted(phones, true);
+    audio.backend->changeVolume(phones, 0.5f);
+    audio.backend->waitUntilIdle();
+    testing::internal::CaptureStderr();
+    audio.backend->changeVolume(phones, 0.9f);
+    audio.backend->waitUntilIdle();
+    EXPECT_NE(testing::internal::GetCapturedStderr().find("hdpn: 0.900000 pushed by the device "),
+              std::string::npos);
+    EXPECT_FLOAT_EQ(audio.backend->device(phones)->volume, 0.5f);
+    EXPECT_TRUE(audio.backend->device(phones)->muted);
+    audio.backend->clearWrites();
+
+    // Another program turns them up, while the user has them muted.
     audio.backend->changeVolume(phones, 0.9f);
     audio.backend->waitUntilIdle();
     EXPECT_FLOAT_EQ(audio.backend->device(phones)->volume, 0.6f);

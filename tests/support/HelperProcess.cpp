@@ -27,17 +27,28 @@ std::string HelperProcess::log() const {
 }
 
 std::vector<std::string> HelperProcess::restores() const {
-    // "… output type: hdpn, volume: 0.750000" becomes "hdpn 0.750000".
+    // "output type: hdpn, volume: 0.750000" becomes "hdpn 0.750000".
     const std::string mark = "output type: ", separator = ", volume: ";
+    std::vector<std::string> found;
+    for (const std::string& message : messages(mark)) {
+        auto comma = message.find(separator);
+        if (message.starts_with(mark) && comma != std::string::npos) {
+            found.push_back(message.substr(mark.size(), comma - mark.size()) + " " +
+                            message.substr(comma + separator.size()));
+        }
+    }
+    return found;
+}
+
+std::vector<std::string> HelperProcess::messages(const std::string& holding) const {
     std::vector<std::string> found;
     std::istringstream lines(log());
     // The last line may still be being written; getline leaves eof set only after it.
     for (std::string line; std::getline(lines, line) && !lines.eof();) {
-        auto at = line.find(mark);
-        auto comma = line.find(separator, at);
-        if (at != std::string::npos && comma != std::string::npos) {
-            found.push_back(line.substr(at + mark.size(), comma - at - mark.size()) + " " +
-                            line.substr(comma + separator.size()));
+        // "2026-12-06 20:13:50.123 Sonvela Helper[12:12] message"
+        auto start = line.find("] ");
+        if (start != std::string::npos && line.find(holding, start) != std::string::npos) {
+            found.push_back(line.substr(start + 2));
         }
     }
     return found;

@@ -19,6 +19,8 @@ public:
     std::string log() const;
     // The restores logged so far, in order, each as "hdpn 0.750000".
     std::vector<std::string> restores() const;
+    // The messages logged so far that hold the text, in order, without the time and name.
+    std::vector<std::string> messages(const std::string& holding) const;
 
 private:
     std::string logPath_;
