@@ -1,8 +1,8 @@
 // How fast the right volume follows an output switch, on a private sound server with two sinks
 // of different kinds: the helper, and in the same run and on the same server a minimal
 // one-thread restorer (minimal_restorer.cpp) and the shell script people use today. A client
-// of its own times each switch to the sink seen muted and to the stored volume seen applied
-// and unmuted.
+// of its own times each switch to the server's event, to the sink seen muted and to the stored
+// volume seen applied and unmuted. Helper and minimal restorer are compared in turns.
 //
 //   restore_latency [switches] [both|pulseaudio|pipewire] [--load]
 //
@@ -156,8 +156,7 @@ void burst(Bench bench, HelperProcess& helper) {
                 helper.restores().size() - before, right ? "at its stored volume" : "WRONG", muted);
 }
 
-Latencies measureHelper(Bench bench, const SoundServer& server, const TempHome& home,
-                        int switches) {
+void measureHelper(Bench bench, const SoundServer& server, const TempHome& home, int switches) {
     HelperProcess helper(SONVELA_HELPER_PATH, home.path(), server.address());
     pid_t pid = helper.process().pid();
     // Past start-up, including the one look at the server a second after connecting.
@@ -190,7 +189,6 @@ Latencies measureHelper(Bench bench, const SoundServer& server, const TempHome& 
     std::printf("helper   %.1f wake-ups per second while idle\n", idleWakeUps);
     std::fflush(stdout);
     helper.process().stop();
-    return quiet;
 }
 
 // With a ceiling of 0.6 for the headphones: another program turns them up to 0.9, 200 times,
@@ -227,14 +225,50 @@ void measureCeiling(Bench bench, const SoundServer& server, const TempHome& home
 }
 
 // Another restorer in place of the helper, measured the same way.
-Latencies measureOther(Bench bench, const char* who, const std::vector<std::string>& argv,
-                       const SoundServer& server, const TempHome& home, int switches) {
+Latencies runOther(Bench bench, const char* who, const std::vector<std::string>& argv,
+                   const SoundServer& server, const TempHome& home, int switches) {
     ChildProcess other(argv, environmentFor(server, home), home.path() + "/" + who + ".log");
     std::this_thread::sleep_for(milliseconds(500));
     Latencies quiet = measure(bench, switches, true);
     ::kill(-other.pid(), SIGTERM);
+    return quiet;
+}
+
+Latencies measureOther(Bench bench, const char* who, const std::vector<std::string>& argv,
+                       const SoundServer& server, const TempHome& home, int switches) {
+    Latencies quiet = runOther(bench, who, argv, server, home, switches);
     print(who, "quiet before", quiet);
     return quiet;
+}
+
+void append(Latencies& to, const Latencies& more) {
+    to.told.insert(to.told.end(), more.told.begin(), more.told.end());
+    to.muted.insert(to.muted.end(), more.muted.begin(), more.muted.end());
+    to.restored.insert(to.restored.end(), more.restored.begin(), more.restored.end());
+    to.missed += more.missed;
+}
+
+// The helper and the minimal restorer take ten turns each, one after the other, so that both
+// meet the same load from the rest of the machine.
+std::pair<Latencies, Latencies> inTurns(Bench bench, const SoundServer& server,
+                                        const TempHome& home, int switches) {
+    constexpr int kTurns = 10;
+    Latencies helper, minimal;
+    for (int turn = 0; turn < kTurns; ++turn) {
+        int count = switches / kTurns + (turn < switches % kTurns ? 1 : 0);
+        {
+            HelperProcess process(SONVELA_HELPER_PATH, home.path(), server.address());
+            std::this_thread::sleep_for(milliseconds(1500));
+            append(helper, measure(bench, count, true));
+            process.process().stop();
+        }
+        append(minimal,
+               runOther(bench, "minimal", {SONVELA_MINIMAL_RESTORER_PATH, "phones=0.75", "tv=0.40"},
+                        server, home, count));
+    }
+    print("helper", "quiet, turns", helper);
+    print("minimal", "quiet, turns", minimal);
+    return {helper, minimal};
 }
 
 double ratio(const Latencies& helper, const Latencies& minimal, double p) {
@@ -270,10 +304,8 @@ std::string benchServer(const std::string& kind, int switches, bool loaded) {
 
     std::printf("\n%d default-sink switches on a private %s server%s\n", switches, kind.c_str(),
                 loaded ? ", both cores kept busy" : "");
-    Latencies helper = measureHelper(bench, *server, home, switches);
-    Latencies minimal =
-        measureOther(bench, "minimal", {SONVELA_MINIMAL_RESTORER_PATH, "phones=0.75", "tv=0.40"},
-                     *server, home, switches);
+    measureHelper(bench, *server, home, switches);
+    auto [helper, minimal] = inTurns(bench, *server, home, switches);
     char ratios[160];
     std::snprintf(ratios, sizeof ratios, "%-10s p50 %.2fx, p99 %.2fx (helper %.3f / %.3f ms)",
                   kind.c_str(), ratio(helper, minimal, 50), ratio(helper, minimal, 99),
