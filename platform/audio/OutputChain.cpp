@@ -70,6 +70,9 @@ Reach OutputChain::follow(std::uint32_t index, int hops, std::vector<std::uint32
     if (std::find(visited.begin(), visited.end(), index) != visited.end()) {
         return brokenReach("it loops");
     }
+    if (++visited_ > kMaxSinksVisited) {
+        return brokenReach("it passes too many sinks");
+    }
     auto found = sinks_.find(index);
     if (found == sinks_.end()) {
         return pendingReach();
