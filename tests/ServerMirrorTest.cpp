@@ -375,6 +375,20 @@ TEST_F(Chain, ACombineOfCombinesOfTooManySinksIsTheDefaultOfNoKind) {
     EXPECT_EQ(kind(), "othr");
 }
 
+// Started with EasyEffects as the default, there is no last plain default to go by.
+TEST(ChainAtStart, EasyEffectsPlaysIntoTheOnlySinkThatIsNoEffectsSink) {
+    ServerMirror mirror;
+    mirror.connected();
+    pa_server_info server{};
+    server.default_sink_name = "ee";
+    mirror.serverInfo(server);
+    mirror.sinkInfo(SinkInfo{14, "ee", kEffects});
+    mirror.sinkInfo(kPhones);
+    EXPECT_EQ(mirror.defaultOutput(), 2u);
+    mirror.sinkInfo(kSpeakers);
+    EXPECT_EQ(mirror.defaultOutput(), 14u) << "two sinks it may play into: nothing to go by";
+}
+
 TEST_F(Chain, AJackPlugBehindAFilterIsToldOnce) {
     sinkSays(SinkInfo{3, "analog", "internal", PA_DEVICE_PORT_TYPE_SPEAKER});
     scene({kRemap}, {{50, false, 3, 7}});

@@ -74,6 +74,7 @@ private:
     Reach combined(std::uint32_t index, const Hop& hop, int hops,
                    const std::vector<std::uint32_t>& visited) const;
     std::optional<std::uint32_t> sinkNamed(const std::string& name) const;
+    std::optional<std::uint32_t> onlyPlainSink() const;
 
     const Sinks& sinks_;
     const Streams& inputs_;
