@@ -358,6 +358,37 @@ TEST_F(Chain, OverTheHopLimitIsTheDefaultOfNoKind) {
     EXPECT_EQ(kind(), "othr");
 }
 
+TEST_F(Chain, ACombineOfCombinesOfTooManySinksIsTheDefaultOfNoKind) {
+    // 1 + 8 + 64 sinks: a tree that would take long to walk on every event.
+    std::uint32_t stream = 500;
+    sinkSays(SinkInfo{100, "top", Ties{200}});
+    for (std::uint32_t i = 0; i < 8; ++i) {
+        sinkSays(SinkInfo{101 + i, "mid", Ties{201 + i}});
+        streamSays({stream++, false, 101 + i, 200});
+        for (std::uint32_t j = 0; j < 8; ++j) {
+            sinkSays(SinkInfo{200 + 8 * i + j, "leaf", "headphone"});
+            streamSays({stream++, false, 200 + 8 * i + j, 201 + i});
+        }
+    }
+    serverSays("top");
+    EXPECT_EQ(outputName(), "top");
+    EXPECT_EQ(kind(), "othr");
+}
+
+// Started with EasyEffects as the default, there is no last plain default to go by.
+TEST(ChainAtStart, EasyEffectsPlaysIntoTheOnlySinkThatIsNoEffectsSink) {
+    ServerMirror mirror;
+    mirror.connected();
+    pa_server_info server{};
+    server.default_sink_name = "ee";
+    mirror.serverInfo(server);
+    mirror.sinkInfo(SinkInfo{14, "ee", kEffects});
+    mirror.sinkInfo(kPhones);
+    EXPECT_EQ(mirror.defaultOutput(), 2u);
+    mirror.sinkInfo(kSpeakers);
+    EXPECT_EQ(mirror.defaultOutput(), 14u) << "two sinks it may play into: nothing to go by";
+}
+
 TEST_F(Chain, AJackPlugBehindAFilterIsToldOnce) {
     sinkSays(SinkInfo{3, "analog", "internal", PA_DEVICE_PORT_TYPE_SPEAKER});
     scene({kRemap}, {{50, false, 3, 7}});
