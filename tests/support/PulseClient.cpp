@@ -70,9 +70,9 @@ PulseClient::run(const std::function<pa_operation*(pa_context*, Reply&)>& start)
 
 namespace {
 
-std::string linkGroup(const pa_proplist* properties) {
-    const char* group = pa_proplist_gets(properties, "node.link-group");
-    return group ? group : "";
+std::string property(const pa_proplist* properties, const char* key) {
+    const char* value = pa_proplist_gets(properties, key);
+    return value ? value : "";
 }
 
 void onSinks(pa_context*, const pa_sink_info* info, int eol, void* reply) {
@@ -80,7 +80,7 @@ void onSinks(pa_context*, const pa_sink_info* info, int eol, void* reply) {
     if (eol == 0 && info != nullptr) {
         r.sinks.push_back({info->name ? info->name : "", info->index, info->volume,
                            float(double(pa_cvolume_max(&info->volume)) / PA_VOLUME_NORM),
-                           info->mute != 0, linkGroup(info->proplist)});
+                           info->mute != 0, property(info->proplist, "node.link-group")});
     }
     pa_threaded_mainloop_signal(r.loop, 0);
 }
@@ -88,8 +88,9 @@ void onSinks(pa_context*, const pa_sink_info* info, int eol, void* reply) {
 void onStreams(pa_context*, const pa_sink_input_info* info, int eol, void* reply) {
     auto& r = *static_cast<PulseClient::Reply*>(reply);
     if (eol == 0 && info != nullptr) {
-        r.streams.push_back(
-            {info->index, info->sink, info->owner_module, linkGroup(info->proplist)});
+        r.streams.push_back({info->index, info->sink, info->owner_module,
+                             property(info->proplist, "node.link-group"),
+                             property(info->proplist, "object.id")});
     }
     pa_threaded_mainloop_signal(r.loop, 0);
 }

@@ -31,6 +31,9 @@ public:
         std::uint32_t sink; // PA_INVALID_INDEX while it plays into nothing
         std::uint32_t ownerModule;
         std::string linkGroup;
+        // PipeWire's own id of the stream's node, which its tools take: pipewire-pulse's
+        // indexes are other numbers. Empty elsewhere.
+        std::string node;
     };
 
     // Connects to the server ("unix:/path/to/socket"); nullptr when it does not answer.
