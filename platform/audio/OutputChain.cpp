@@ -70,6 +70,9 @@ Reach OutputChain::follow(std::uint32_t index, int hops, std::vector<std::uint32
     if (std::find(visited.begin(), visited.end(), index) != visited.end()) {
         return brokenReach("it loops");
     }
+    if (++visited_ > kMaxSinksVisited) {
+        return brokenReach("it passes too many sinks");
+    }
     auto found = sinks_.find(index);
     if (found == sinks_.end()) {
         return pendingReach();
@@ -113,8 +116,10 @@ Reach OutputChain::combined(std::uint32_t index, const Hop& hop, int hops,
 OutputChain::Hop OutputChain::nextHop(std::uint32_t index, const Sink& sink) const {
     Hop hop;
     if (sink.easyEffects) {
-        // Its output is no stream we can see: it plays into the last default before it.
+        // Its output is no stream we can see: it plays into the last default before it, or,
+        // started with it as the default, into the one sink that is no effects sink.
         auto plain = sinkNamed(lastPlainDefault_);
+        plain = plain ? plain : onlyPlainSink();
         if (plain && *plain != index) {
             hop.targets.push_back(*plain);
         }
@@ -144,6 +149,19 @@ OutputChain::Hop OutputChain::nextHop(std::uint32_t index, const Sink& sink) con
         }
     }
     return hop;
+}
+
+std::optional<std::uint32_t> OutputChain::onlyPlainSink() const {
+    std::optional<std::uint32_t> found;
+    for (const auto& [index, sink] : sinks_) {
+        if (!sink.virtualNode && !sink.easyEffects) {
+            if (found) {
+                return std::nullopt;
+            }
+            found = index;
+        }
+    }
+    return found;
 }
 
 std::optional<std::uint32_t> OutputChain::sinkNamed(const std::string& name) const {

@@ -57,6 +57,8 @@ struct Reach {
 class OutputChain {
 public:
     static constexpr int kMaxHops = 4;
+    // Combines of combines could make the hops many; a real desktop has a handful.
+    static constexpr int kMaxSinksVisited = 64;
 
     OutputChain(const Sinks& sinks, const Streams& inputs, const Streams& outputs,
                 const std::string& lastPlainDefault)
@@ -72,11 +74,13 @@ private:
     Reach combined(std::uint32_t index, const Hop& hop, int hops,
                    const std::vector<std::uint32_t>& visited) const;
     std::optional<std::uint32_t> sinkNamed(const std::string& name) const;
+    std::optional<std::uint32_t> onlyPlainSink() const;
 
     const Sinks& sinks_;
     const Streams& inputs_;
     const Streams& outputs_;
     const std::string& lastPlainDefault_;
+    mutable int visited_ = 0;
 };
 
 } // namespace platform::audio::pulse

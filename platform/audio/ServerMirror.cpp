@@ -4,7 +4,6 @@
 #include "platform/log/Log.h"
 
 #include <algorithm>
-#include <cstring>
 #include <pulse/proplist.h>
 
 namespace platform::audio::pulse {
