@@ -12,6 +12,7 @@ namespace {
 
 const SinkSpec kSpeakers{"speakers", "hifi", "Speakers"};            // line
 const SinkSpec kHeadphones{"headphones", "headphone", "Headphones"}; // hdpn
+const SinkSpec kEarbuds{"earbuds", "headphone", "Earbuds"};          // hdpn
 const SinkSpec kEffects{"effects", "", ""};                          // the chain's own sink
 
 // Volumes the servers hold exactly, so the logged fractions are predictable.
@@ -47,6 +48,7 @@ struct ChainCase {
     std::vector<Step> steps;
     // Whether the effects sink keeps a level of its own: a virtual sink shares its output's.
     bool ownLevel = true;
+    std::vector<SinkSpec> moreSinks = {};
 };
 
 void PrintTo(const ChainCase& c, std::ostream* os) {
@@ -75,6 +77,8 @@ const ChainCase kCases[] = {
     {"CombineOfTwoKindsIsOther", "pulseaudio", Kind::Combine, {"speakers", "headphones"}, {
         {Default, "effects", "othr 0.250000"},
         {Default, "headphones", "hdpn 0.750000"}}},
+    {"CombineOfOneKindHasThatKind", "pulseaudio", Kind::Combine, {"headphones", "earbuds"}, {
+        {Default, "effects", "hdpn 0.750000"}}, true, {kEarbuds}},
     {"FilterChainMoves", "pipewire", Kind::FilterChain, {"speakers"}, {
         {Default, "effects", "line 0.500000", "speakers"},
         {Noise, "", ""},
@@ -89,6 +93,8 @@ const ChainCase kCases[] = {
     {"CombineOfTwoKindsIsOther", "pipewire", Kind::Combine, {"speakers", "headphones"}, {
         {Default, "effects", "othr 0.250000"},
         {Default, "headphones", "hdpn 0.750000"}}},
+    {"CombineOfOneKindHasThatKind", "pipewire", Kind::Combine, {"headphones", "earbuds"}, {
+        {Default, "effects", "hdpn 0.750000"}}, true, {kEarbuds}},
     // It plays into the last default that was not virtual, which it follows; clients see none
     // of its links.
     {"EasyEffectsPlaysIntoTheLastPlainDefault", "pipewire", Kind::EasyEffects, {"headphones"}, {
@@ -149,8 +155,9 @@ protected:
 
 TEST_P(Chain, TheStoredVolumeGoesToTheOutputTheSoundReaches) {
     const ChainCase& c = GetParam();
-    ASSERT_NO_FATAL_FAILURE(
-        start({kHeadphones, kSpeakers}, kTable, {{c.kind, kEffects.name, c.outputs}}));
+    std::vector<SinkSpec> sinks = {kHeadphones, kSpeakers};
+    sinks.insert(sinks.end(), c.moreSinks.begin(), c.moreSinks.end());
+    ASSERT_NO_FATAL_FAILURE(start(sinks, kTable, {{c.kind, kEffects.name, c.outputs}}));
     ASSERT_TRUE(client->setVolume(kEffects.name, kEffectsLevel));
     server->play(kEffects.name);
 
