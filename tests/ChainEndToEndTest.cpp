@@ -179,7 +179,7 @@ TEST_P(Chain, TheStoredVolumeGoesToTheOutputTheSoundReaches) {
     // at the user's level unless it is the output itself.
     ASSERT_NO_FATAL_FAILURE(expectRestores(expected, {Wait, "", ""}));
     const bool effectsHeard = std::any_of(c.steps.begin(), c.steps.end(), [](const Step& s) {
-        return s.logged.size() > 0 && s.sink == kEffects.name && s.heard.empty();
+        return !s.logged.empty() && s.sink == kEffects.name && s.heard.empty();
     });
     for (const SinkSpec& sink : {kHeadphones, kSpeakers, kEffects}) {
         EXPECT_FALSE(client->sink(sink.name).value().muted) << describe(sink);
