@@ -70,9 +70,9 @@ PulseClient::run(const std::function<pa_operation*(pa_context*, Reply&)>& start)
 
 namespace {
 
-std::string linkGroup(const pa_proplist* properties) {
-    const char* group = pa_proplist_gets(properties, "node.link-group");
-    return group ? group : "";
+std::string property(const pa_proplist* properties, const char* key) {
+    const char* value = pa_proplist_gets(properties, key);
+    return value ? value : "";
 }
 
 void onSinks(pa_context*, const pa_sink_info* info, int eol, void* reply) {
@@ -80,7 +80,7 @@ void onSinks(pa_context*, const pa_sink_info* info, int eol, void* reply) {
     if (eol == 0 && info != nullptr) {
         r.sinks.push_back({info->name ? info->name : "", info->index, info->volume,
                            float(double(pa_cvolume_max(&info->volume)) / PA_VOLUME_NORM),
-                           info->mute != 0, linkGroup(info->proplist)});
+                           info->mute != 0, property(info->proplist, "node.link-group")});
     }
     pa_threaded_mainloop_signal(r.loop, 0);
 }
@@ -88,8 +88,9 @@ void onSinks(pa_context*, const pa_sink_info* info, int eol, void* reply) {
 void onStreams(pa_context*, const pa_sink_input_info* info, int eol, void* reply) {
     auto& r = *static_cast<PulseClient::Reply*>(reply);
     if (eol == 0 && info != nullptr) {
-        r.streams.push_back(
-            {info->index, info->sink, info->owner_module, linkGroup(info->proplist)});
+        r.streams.push_back({info->index, info->sink, info->owner_module,
+                             property(info->proplist, "node.link-group"),
+                             property(info->proplist, "object.id")});
     }
     pa_threaded_mainloop_signal(r.loop, 0);
 }
@@ -180,6 +181,15 @@ bool PulseClient::moveStream(std::uint32_t index, const std::string& sink) {
         .succeeded;
 }
 
+bool PulseClient::setStreamVolume(std::uint32_t index, float fraction) {
+    pa_cvolume volume;
+    pa_cvolume_set(&volume, 2, pa_volume_t(std::lround(fraction * PA_VOLUME_NORM)));
+    return run([&](pa_context* c, Reply& r) {
+               return pa_context_set_sink_input_volume(c, index, &volume, onSuccess, &r);
+           })
+        .succeeded;
+}
+
 std::uint32_t PulseClient::loadModule(const std::string& name, const std::string& arguments) {
     return run([&](pa_context* c, Reply& r) {
                return pa_context_load_module(c, name.c_str(), arguments.c_str(), onIndex, &r);
@@ -191,6 +201,7 @@ bool PulseClient::watch(const std::string& name) {
     auto info = sink(name);
     watched_ = info ? info->index : PA_INVALID_INDEX;
     changes_ = 0;
+    streamChanges_ = 0;
     auto onEvent = [](pa_context*, pa_subscription_event_type_t type, std::uint32_t index,
                       void* self) {
         auto* client = static_cast<PulseClient*>(self);
@@ -198,11 +209,18 @@ bool PulseClient::watch(const std::string& name) {
             index == client->watched_) {
             ++client->changes_;
         }
+        if (type == (PA_SUBSCRIPTION_EVENT_SINK_INPUT | PA_SUBSCRIPTION_EVENT_CHANGE)) {
+            ++client->streamChanges_;
+        }
     };
-    return info && run([&](pa_context* c, Reply& r) {
-                       pa_context_set_subscribe_callback(c, onEvent, this);
-                       return pa_context_subscribe(c, PA_SUBSCRIPTION_MASK_SINK, onSuccess, &r);
-                   }).succeeded;
+    return info &&
+           run([&](pa_context* c, Reply& r) {
+               pa_context_set_subscribe_callback(c, onEvent, this);
+               return pa_context_subscribe(c,
+                                           pa_subscription_mask_t(PA_SUBSCRIPTION_MASK_SINK |
+                                                                  PA_SUBSCRIPTION_MASK_SINK_INPUT),
+                                           onSuccess, &r);
+           }).succeeded;
 }
 
 } // namespace sonvela::test

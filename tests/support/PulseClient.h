@@ -31,6 +31,9 @@ public:
         std::uint32_t sink; // PA_INVALID_INDEX while it plays into nothing
         std::uint32_t ownerModule;
         std::string linkGroup;
+        // PipeWire's own id of the stream's node, which its tools take: pipewire-pulse's
+        // indexes are other numbers. Empty elsewhere.
+        std::string node;
     };
 
     // Connects to the server ("unix:/path/to/socket"); nullptr when it does not answer.
@@ -53,12 +56,15 @@ public:
 
     std::vector<Stream> streams();
     bool moveStream(std::uint32_t index, const std::string& sink);
+    // Sets every channel of the stream to the fraction.
+    bool setStreamVolume(std::uint32_t index, float fraction);
     // The new module's index; PA_INVALID_INDEX when the server refuses it.
     std::uint32_t loadModule(const std::string& name, const std::string& arguments);
 
-    // Counts the server's change events of the sink from now on.
+    // Counts the server's change events of the sink, and of any stream, from now on.
     bool watch(const std::string& name);
     int changesSeen() const { return changes_; }
+    int streamChangesSeen() const { return streamChanges_; }
 
     // What the callbacks of one operation hand back.
     struct Reply {
@@ -79,6 +85,7 @@ private:
     pa_context* context_ = nullptr;
     std::atomic<std::uint32_t> watched_ = PA_INVALID_INDEX;
     std::atomic<int> changes_ = 0;
+    std::atomic<int> streamChanges_ = 0;
 };
 
 } // namespace sonvela::test

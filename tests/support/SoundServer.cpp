@@ -440,7 +440,7 @@ void PipeWireServer::moveChain(const std::string& name, const std::string& sink)
         return;
     }
     for (const PulseClient::Stream& stream : streamsOf(moved)) {
-        runTool({"pw-metadata", std::to_string(stream.index), "target.object", sink});
+        runTool({"pw-metadata", stream.node, "target.object", sink});
     }
     waitForChain(moved, {sinkIndex(sink)});
 }

@@ -78,6 +78,10 @@ public:
     // Leaves the chain's output playing into no sink, as halfway through a move; only PipeWire
     // shows this to clients.
     virtual void unlinkChain(const std::string& chain) = 0;
+    // The streams that carry the chain's output on.
+    std::vector<PulseClient::Stream> chainStreams(const std::string& name) const {
+        return streamsOf(chain(name));
+    }
     // Silence played into the sink until the server stops: only while something plays does
     // PipeWire tell clients of a move, and a PulseAudio loopback adjust its rate.
     void play(const std::string& sink);
