@@ -121,6 +121,11 @@ void SonvelaAppDelegate::checkAudioDeviceDataSource() {
         name = fromUtf8(Bundle::main().localizedString(kNoOutputName, "", ""));
     } else {
         name = KindDisplay::displayNameFor(type);
+        // Where the sound is heard, and the effects sink it passes on its way there.
+        std::string front = SoundController::sharedSoundController()->getSinkInFrontDescription();
+        if (!front.empty()) {
+            name += QLatin1Char('\n') + KindDisplay::text("through %1").arg(fromUtf8(front));
+        }
     }
     configModel_.setValueForKey(fromUtf8(type), ConfigModel::kDeviceType);
     configModel_.setValueForKey(name, ConfigModel::kDeviceName);

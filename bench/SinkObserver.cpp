@@ -31,8 +31,10 @@ SinkObserver::SinkObserver(const std::string& server) : loop_(pa_threaded_mainlo
         pa_threaded_mainloop_wait(loop_.get());
     }
     if (state == PA_CONTEXT_READY) {
-        pa_operation_unref(
-            pa_context_subscribe(context_, PA_SUBSCRIPTION_MASK_SINK, nullptr, nullptr));
+        pa_operation_unref(pa_context_subscribe(
+            context_,
+            pa_subscription_mask_t(PA_SUBSCRIPTION_MASK_SINK | PA_SUBSCRIPTION_MASK_SERVER),
+            nullptr, nullptr));
     }
     pa_threaded_mainloop_unlock(loop_.get());
     if (state != PA_CONTEXT_READY) {
@@ -84,6 +86,12 @@ void SinkObserver::onEvent(pa_context* context, pa_subscription_event_type_t typ
     auto* observer = static_cast<SinkObserver*>(self);
     {
         std::lock_guard lock(observer->mutex_);
+        if ((type & PA_SUBSCRIPTION_EVENT_FACILITY_MASK) == PA_SUBSCRIPTION_EVENT_SERVER) {
+            if (!observer->seen_.told && observer->index_ != PA_INVALID_INDEX) {
+                observer->seen_.told = Clock::now();
+            }
+            return;
+        }
         if (index != observer->index_ ||
             (type & PA_SUBSCRIPTION_EVENT_TYPE_MASK) != PA_SUBSCRIPTION_EVENT_CHANGE) {
             return;

@@ -10,13 +10,16 @@
 #include <pulse/thread-mainloop.h>
 #include <string>
 
-// Watches one sink from a client of its own and notes when it was muted and when it was back
-// at the expected volume and unmuted, by the time the server's change events arrived.
+// Watches one sink from a client of its own and notes when the server's next event came, when
+// the sink was muted and when it was back at the expected volume and unmuted, by the time the
+// server's change events arrived.
 class SinkObserver {
 public:
     using Clock = std::chrono::steady_clock;
 
     struct Seen {
+        // The first server event after arming: when a switch reaches clients.
+        std::optional<Clock::time_point> told;
         std::optional<Clock::time_point> muted;
         std::optional<Clock::time_point> restored;
     };

@@ -1,6 +1,8 @@
 // The least a volume restorer can do with libpulse, to compare the helper with: one thread, and
-// on every server event one question for the default sink, then its mute, its volume and its
-// unmute sent together without waiting. Volumes by sink name: minimal_restorer phones=0.75 ...
+// on every server event one question for the default sink, then its mute, and once the mute is
+// answered its volume and its unmute sent together without waiting. An unmute sent behind an
+// unanswered mute is lost now and then on pipewire-pulse 0.3.65, leaving the sink muted.
+// Volumes by sink name: minimal_restorer phones=0.75 ...
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -13,18 +15,30 @@ namespace {
 
 std::map<std::string, double> volumes;
 
+// What the mute's answer needs to finish the restore.
+struct Restore {
+    std::uint32_t index;
+    pa_cvolume volume;
+};
+
+void onMuted(pa_context* context, int, void* data) {
+    auto* restore = static_cast<Restore*>(data);
+    pa_operation_unref(pa_context_set_sink_volume_by_index(context, restore->index,
+                                                           &restore->volume, nullptr, nullptr));
+    pa_operation_unref(
+        pa_context_set_sink_mute_by_index(context, restore->index, 0, nullptr, nullptr));
+    delete restore;
+}
+
 void onSink(pa_context* context, const pa_sink_info* info, int eol, void*) {
     if (eol != 0 || info == nullptr || !volumes.contains(info->name)) {
         return;
     }
-    pa_cvolume volume = info->volume;
-    pa_cvolume_scale(&volume, pa_volume_t(std::lround(volumes[info->name] * PA_VOLUME_NORM)));
+    auto* restore = new Restore{info->index, info->volume};
+    pa_cvolume_scale(&restore->volume,
+                     pa_volume_t(std::lround(volumes[info->name] * PA_VOLUME_NORM)));
     pa_operation_unref(
-        pa_context_set_sink_mute_by_index(context, info->index, 1, nullptr, nullptr));
-    pa_operation_unref(
-        pa_context_set_sink_volume_by_index(context, info->index, &volume, nullptr, nullptr));
-    pa_operation_unref(
-        pa_context_set_sink_mute_by_index(context, info->index, 0, nullptr, nullptr));
+        pa_context_set_sink_mute_by_index(context, info->index, 1, onMuted, restore));
 }
 
 void onEvent(pa_context* context, pa_subscription_event_type_t, std::uint32_t, void*) {

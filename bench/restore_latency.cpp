@@ -1,10 +1,10 @@
 // How fast the right volume follows an output switch, on a private sound server with two sinks
 // of different kinds: the helper, and in the same run and on the same server a minimal
 // one-thread restorer (minimal_restorer.cpp) and the shell script people use today. A client
-// of its own times each switch to the sink seen muted and to the stored volume seen applied
-// and unmuted.
+// of its own times each switch to the server's event, to the sink seen muted and to the stored
+// volume seen applied and unmuted. Helper and minimal restorer are compared in turns.
 //
-//   restore_latency [switches] [pulseaudio|pipewire] [--load]
+//   restore_latency [switches] [both|pulseaudio|pipewire] [--load]
 //
 // --load keeps both cores busy with two other processes while it measures.
 #include "bench/SinkObserver.h"
@@ -38,7 +38,9 @@ struct Target {
 const Target kTargets[] = {{"phones", 0.75f}, {"tv", 0.40f}};
 
 struct Latencies {
-    std::vector<double> muted, restored; // milliseconds
+    // Milliseconds from the switch: the server's event at another client, the target seen muted
+    // and seen restored.
+    std::vector<double> told, muted, restored;
     int missed = 0;
 };
 
@@ -67,6 +69,9 @@ Latencies measure(Bench bench, int switches, bool quiet) {
             ++result.missed;
             continue;
         }
+        if (seen.told) {
+            result.told.push_back(duration<double, std::milli>(*seen.told - start).count());
+        }
         result.muted.push_back(duration<double, std::milli>(*seen.muted - start).count());
         result.restored.push_back(duration<double, std::milli>(*seen.restored - start).count());
     }
@@ -84,9 +89,10 @@ double percentile(std::vector<double> values, double p) {
 
 void print(const char* who, const char* how, const Latencies& l) {
     std::printf("%-8s %-13s switch -> restored p50 %6.3f  p95 %6.3f  p99 %6.3f  max %6.3f ms"
-                "   (-> muted p50 %6.3f ms)",
+                "   (-> event p50 %6.3f, -> muted p50 %6.3f ms)",
                 who, how, percentile(l.restored, 50), percentile(l.restored, 95),
-                percentile(l.restored, 99), percentile(l.restored, 100), percentile(l.muted, 50));
+                percentile(l.restored, 99), percentile(l.restored, 100), percentile(l.told, 50),
+                percentile(l.muted, 50));
     std::printf(l.missed > 0 ? "  %d not seen restored within 3 s\n" : "\n", l.missed);
 }
 
@@ -150,8 +156,7 @@ void burst(Bench bench, HelperProcess& helper) {
                 helper.restores().size() - before, right ? "at its stored volume" : "WRONG", muted);
 }
 
-Latencies measureHelper(Bench bench, const SoundServer& server, const TempHome& home,
-                        int switches) {
+void measureHelper(Bench bench, const SoundServer& server, const TempHome& home, int switches) {
     HelperProcess helper(SONVELA_HELPER_PATH, home.path(), server.address());
     pid_t pid = helper.process().pid();
     // Past start-up, including the one look at the server a second after connecting.
@@ -184,7 +189,6 @@ Latencies measureHelper(Bench bench, const SoundServer& server, const TempHome& 
     std::printf("helper   %.1f wake-ups per second while idle\n", idleWakeUps);
     std::fflush(stdout);
     helper.process().stop();
-    return quiet;
 }
 
 // With a ceiling of 0.6 for the headphones: another program turns them up to 0.9, 200 times,
@@ -221,14 +225,54 @@ void measureCeiling(Bench bench, const SoundServer& server, const TempHome& home
 }
 
 // Another restorer in place of the helper, measured the same way.
-Latencies measureOther(Bench bench, const char* who, const std::vector<std::string>& argv,
-                       const SoundServer& server, const TempHome& home, int switches) {
+Latencies runOther(Bench bench, const char* who, const std::vector<std::string>& argv,
+                   const SoundServer& server, const TempHome& home, int switches) {
     ChildProcess other(argv, environmentFor(server, home), home.path() + "/" + who + ".log");
     std::this_thread::sleep_for(milliseconds(500));
     Latencies quiet = measure(bench, switches, true);
     ::kill(-other.pid(), SIGTERM);
+    return quiet;
+}
+
+Latencies measureOther(Bench bench, const char* who, const std::vector<std::string>& argv,
+                       const SoundServer& server, const TempHome& home, int switches) {
+    Latencies quiet = runOther(bench, who, argv, server, home, switches);
     print(who, "quiet before", quiet);
     return quiet;
+}
+
+void append(Latencies& to, const Latencies& more) {
+    to.told.insert(to.told.end(), more.told.begin(), more.told.end());
+    to.muted.insert(to.muted.end(), more.muted.begin(), more.muted.end());
+    to.restored.insert(to.restored.end(), more.restored.begin(), more.restored.end());
+    to.missed += more.missed;
+}
+
+// The helper and the minimal restorer take ten turns each, one after the other, so that both
+// meet the same load from the rest of the machine.
+std::pair<Latencies, Latencies> inTurns(Bench bench, const SoundServer& server,
+                                        const TempHome& home, int switches) {
+    constexpr int kTurns = 10;
+    Latencies helper, minimal;
+    for (int turn = 0; turn < kTurns; ++turn) {
+        int count = switches / kTurns + (turn < switches % kTurns ? 1 : 0);
+        {
+            HelperProcess process(SONVELA_HELPER_PATH, home.path(), server.address());
+            std::this_thread::sleep_for(milliseconds(1500));
+            append(helper, measure(bench, count, true));
+            process.process().stop();
+        }
+        append(minimal,
+               runOther(bench, "minimal", {SONVELA_MINIMAL_RESTORER_PATH, "phones=0.75", "tv=0.40"},
+                        server, home, count));
+    }
+    print("helper", "quiet, turns", helper);
+    print("minimal", "quiet, turns", minimal);
+    return {helper, minimal};
+}
+
+double ratio(const Latencies& helper, const Latencies& minimal, double p) {
+    return percentile(helper.restored, p) / std::max(percentile(minimal.restored, p), 1e-9);
 }
 
 // Two processes that keep both cores busy for as long as they live.
@@ -242,13 +286,9 @@ std::vector<std::unique_ptr<ChildProcess>> load(bool wanted) {
     return busy;
 }
 
-} // namespace
-
-int main(int argc, char** argv) {
-    std::setvbuf(stdout, nullptr, _IOLBF, 0);
-    int switches = argc > 1 ? std::max(2, std::atoi(argv[1])) : 500;
-    std::string kind = argc > 2 ? argv[2] : "pulseaudio";
-    bool loaded = argc > 3 && std::strcmp(argv[3], "--load") == 0;
+// Helper, minimal restorer, ceiling and script on one private server; the helper against the
+// minimal restorer as "kind p50 p99" ratios.
+std::string benchServer(const std::string& kind, int switches, bool loaded) {
     TempHome home;
     auto server =
         SoundServer::make(kind, home.path() + "/server",
@@ -261,17 +301,16 @@ int main(int argc, char** argv) {
     auto control = PulseClient::tryConnect(server->address());
     SinkObserver observer(server->address());
     Bench bench{*control, observer};
-    auto busy = load(loaded);
 
-    std::printf("%d default-sink switches on a private %s server%s\n", switches, kind.c_str(),
+    std::printf("\n%d default-sink switches on a private %s server%s\n", switches, kind.c_str(),
                 loaded ? ", both cores kept busy" : "");
-    Latencies helper = measureHelper(bench, *server, home, switches);
-    Latencies minimal =
-        measureOther(bench, "minimal", {SONVELA_MINIMAL_RESTORER_PATH, "phones=0.75", "tv=0.40"},
-                     *server, home, switches);
-    std::printf("helper / minimal restorer: p50 %.2fx, p99 %.2fx\n",
-                percentile(helper.restored, 50) / std::max(percentile(minimal.restored, 50), 1e-9),
-                percentile(helper.restored, 99) / std::max(percentile(minimal.restored, 99), 1e-9));
+    measureHelper(bench, *server, home, switches);
+    auto [helper, minimal] = inTurns(bench, *server, home, switches);
+    char ratios[160];
+    std::snprintf(ratios, sizeof ratios, "%-10s p50 %.2fx, p99 %.2fx (helper %.3f / %.3f ms)",
+                  kind.c_str(), ratio(helper, minimal, 50), ratio(helper, minimal, 99),
+                  percentile(helper.restored, 50), percentile(helper.restored, 99));
+    std::printf("helper / minimal restorer: %s\n", ratios);
     measureCeiling(bench, *server, home);
 
     Latencies script =
@@ -281,5 +320,28 @@ int main(int argc, char** argv) {
                      *server, home, std::min(switches, 100));
     std::printf("helper is %.0fx faster than the script at p50\n",
                 percentile(script.restored, 50) / std::max(percentile(helper.restored, 50), 1e-9));
+    return ratios;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    std::setvbuf(stdout, nullptr, _IOLBF, 0);
+    int switches = argc > 1 ? std::max(2, std::atoi(argv[1])) : 500;
+    std::string kind = argc > 2 ? argv[2] : "both";
+    bool loaded = argc > 3 && std::strcmp(argv[3], "--load") == 0;
+    std::vector<std::string> kinds = {kind};
+    if (kind == "both") {
+        kinds = {"pulseaudio", "pipewire"};
+    }
+    auto busy = load(loaded);
+    std::vector<std::string> ratios;
+    for (const std::string& each : kinds) {
+        ratios.push_back(benchServer(each, switches, loaded));
+    }
+    std::printf("\nhelper / minimal restorer, switch -> restored, quiet rounds:\n");
+    for (const std::string& line : ratios) {
+        std::printf("  %s\n", line.c_str());
+    }
     return 0;
 }

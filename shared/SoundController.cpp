@@ -20,6 +20,9 @@ std::recursive_mutex singletonLock;
 constexpr AudioObjectPropertyAddress kDefaultOutputDevice{kAudioHardwarePropertyDefaultOutputDevice,
                                                           kAudioObjectPropertyScopeGlobal,
                                                           kAudioObjectPropertyElementMaster};
+constexpr AudioObjectPropertyAddress kDefaultSink{kAudioHardwarePropertyDefaultSink,
+                                                  kAudioObjectPropertyScopeGlobal,
+                                                  kAudioObjectPropertyElementMaster};
 constexpr AudioObjectPropertyAddress kDataSource{kAudioDevicePropertyDataSource,
                                                  kAudioDevicePropertyScopeOutput,
                                                  kAudioObjectPropertyElementMaster};
@@ -85,6 +88,17 @@ std::uint32_t SoundController::getAudioDeviceDataSource() {
 std::string SoundController::getAudioDeviceDataSourceName() {
     std::uint32_t code = getAudioDeviceDataSource();
     return platform::audio::fourCharText(code);
+}
+
+std::string SoundController::getSinkInFrontDescription() {
+    std::uint32_t front = 0;
+    std::string description;
+    if (read32(kAudioObjectSystemObject, kDefaultSink, front) != kAudioHardwareNoError ||
+        front == lookUpDevice() ||
+        getDeviceDescription(front, description) != kAudioHardwareNoError) {
+        return "";
+    }
+    return description;
 }
 
 float SoundController::getHardwareVolume() {

@@ -22,6 +22,9 @@ public:
     std::uint32_t getAudioDeviceDataSource();
     // The output type: the code as four characters, most significant byte first ("ispk").
     std::string getAudioDeviceDataSourceName();
+    // The description of the effects sink the sound passes through on its way to the output;
+    // empty when the sound goes to the output directly or it cannot be read.
+    std::string getSinkInFrontDescription();
     // The volume fraction; 0.0 when it cannot be read or lies outside 0.0 to 1.0.
     float getHardwareVolume();
     // Mutes below the threshold; otherwise sets the volume (at most 1.0) and clears the mute.

@@ -1,9 +1,5 @@
+#include "tests/support/HelperEndToEnd.h"
 #include "platform/audio/PulseBackend.h"
-#include "tests/support/Eventually.h"
-#include "tests/support/HelperProcess.h"
-#include "tests/support/PulseClient.h"
-#include "tests/support/SoundServer.h"
-#include "tests/support/TempHome.h"
 
 #include <gtest/gtest.h>
 
@@ -22,68 +18,6 @@ namespace {
 const SinkSpec kSpeakers{"speakers", "internal", "Speakers"};        // ispk
 const SinkSpec kHeadphones{"headphones", "headphone", "Headphones"}; // hdpn
 const SinkSpec kTv{"tv", "tv", "TV"};                                // hdmi
-
-using Table = std::map<std::string, double>;
-
-// One private sound server and the built helper running against it, in a temporary home.
-class HelperEndToEnd : public testing::Test {
-protected:
-    // The server with the first sink as the default, then the helper, past its first restore.
-    void start(std::vector<SinkSpec> sinks, const Table& table) {
-        writeTable(table);
-        server = SoundServer::make(SONVELA_SOUND_SERVER, home.path() + "/server", std::move(sinks));
-        server->start();
-        startHelper();
-        ASSERT_TRUE(eventually([&] { return helper->restores().size() == 1; })) << helper->log();
-    }
-    void startHelper() {
-        helper =
-            std::make_unique<HelperProcess>(SONVELA_HELPER_PATH, home.path(), server->address());
-        client = PulseClient::tryConnect(server->address());
-    }
-
-    void writeTable(const Table& table, const std::string& file = "config.plist") {
-        std::ostringstream xml;
-        xml << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\">\n<dict>\n";
-        for (const auto& [type, volume] : table) {
-            xml << "<key>" << type << "</key><real>" << volume << "</real>\n";
-        }
-        makeDirs(home.configHome() + "/Sonvela");
-        writeAll(home.configHome() + "/Sonvela/" + file, xml.str() + "</dict>\n</plist>\n");
-    }
-
-    bool sinkIs(const SinkSpec& sink, double volume, bool muted) {
-        auto state = client ? client->sink(sink.name) : std::nullopt;
-        return state && std::abs(state->volume - volume) < 1e-4 && state->muted == muted;
-    }
-
-    std::string describe(const SinkSpec& sink) {
-        auto state = client->sink(sink.name);
-        std::ostringstream text;
-        text << sink.name << ": " << (state ? state->volume : -1.0f)
-             << (state && state->muted ? " muted" : "") << "; default " << server->defaultSink()
-             << "\nhelper log:\n"
-             << helper->log() << "\nserver log:\n"
-             << server->log();
-        return text.str();
-    }
-
-    // Makes the sink the default and waits for the helper's restore line for it.
-    void switchTo(const SinkSpec& sink, const std::string& logged) {
-        // Through the server's own connection, which tries again where PipeWire refuses a
-        // switch from a connection made while it was still setting up.
-        ASSERT_NO_THROW(server->switchDefault(sink.name));
-        ASSERT_TRUE(eventually([&] {
-            auto lines = helper->restores();
-            return !lines.empty() && lines.back() == logged;
-        })) << describe(sink);
-    }
-
-    TempHome home;
-    std::unique_ptr<SoundServer> server;
-    std::unique_ptr<PulseClient> client;
-    std::unique_ptr<HelperProcess> helper;
-};
 
 struct SwitchCase {
     const char* name;

@@ -7,6 +7,7 @@
 #include <memory>
 #include <pulse/proplist.h>
 #include <string>
+#include <utility>
 
 using namespace platform::audio;
 
@@ -29,33 +30,43 @@ void PrintTo(const SinkCase& c, std::ostream* os) {
     *os << c.name;
 }
 
-class OutputType : public testing::TestWithParam<SinkCase> {};
+using Property = std::pair<const char*, const char*>;
 
-TEST_P(OutputType, FollowsBusPortAndFormFactor) {
-    const SinkCase& c = GetParam();
+// The kind of a hand-made sink: properties (a null value is left out), an active port of a type
+// (none for -1), a network sink or not.
+std::string kindOf(std::initializer_list<Property> properties, int portType, bool network,
+                   const char* name = "sink") {
     std::unique_ptr<pa_proplist, decltype(&pa_proplist_free)> props(pa_proplist_new(),
                                                                     pa_proplist_free);
-    if (c.bus) {
-        pa_proplist_sets(props.get(), PA_PROP_DEVICE_BUS, c.bus);
-    }
-    if (c.formFactor) {
-        pa_proplist_sets(props.get(), PA_PROP_DEVICE_FORM_FACTOR, c.formFactor);
+    for (const auto& [key, value] : properties) {
+        if (value) {
+            pa_proplist_sets(props.get(), key, value);
+        }
     }
     pa_sink_port_info port{};
     port.name = "port";
-    port.type = c.portType < 0 ? 0 : std::uint32_t(c.portType);
+    port.type = portType < 0 ? 0 : std::uint32_t(portType);
     pa_sink_port_info* ports[] = {&port, nullptr};
 
     pa_sink_info sink{};
-    sink.name = "sink";
+    sink.name = name;
     sink.proplist = props.get();
-    sink.flags = c.network ? PA_SINK_NETWORK : pa_sink_flags_t(0);
-    if (c.portType >= 0) {
+    sink.flags = network ? PA_SINK_NETWORK : pa_sink_flags_t(0);
+    if (portType >= 0) {
         sink.n_ports = 1;
         sink.ports = ports;
         sink.active_port = &port;
     }
-    EXPECT_EQ(codeText(pulse::outputTypeOf(sink)), c.expected);
+    return codeText(pulse::outputTypeOf(sink));
+}
+
+class OutputType : public testing::TestWithParam<SinkCase> {};
+
+TEST_P(OutputType, FollowsBusPortAndFormFactor) {
+    const SinkCase& c = GetParam();
+    EXPECT_EQ(kindOf({{PA_PROP_DEVICE_BUS, c.bus}, {PA_PROP_DEVICE_FORM_FACTOR, c.formFactor}},
+                     c.portType, c.network),
+              c.expected);
 }
 
 // Each bus, the speakers' rules and their order, one case of each kind, the fallbacks.
@@ -80,6 +91,38 @@ INSTANTIATE_TEST_SUITE_P(Sinks, OutputType, testing::Values(
     SinkCase{"NullSink", -1, nullptr, nullptr, false, "othr"}),
     [](const auto& info) { return std::string(info.param.name); });
 // clang-format on
+
+// A card in the Pro Audio profile: every sink has the card's form factor and no port, so the
+// names the server gives the node decide, as the server reports them on each.
+TEST(OutputType, ProAudioSinksGoByWhatTheServerSaysOfTheNode) {
+    struct {
+        const char* profileKey;
+        const char* profile;
+        const char* alsaName;
+        const char* name;
+        const char* expected;
+    } cases[] = {
+        {"device.profile.name", "pro-output-3", "HDMI 0", "alsa_output.pci.pro-output-3", "hdmi"},
+        {"device.profile.pro", "true", "ALC257 Analog", "alsa_output.pci.pro-output-0", "line"},
+        {"device.profile.name", "pro-audio", "ALC1220 Digital", "x", "spdf"},
+        {"device.profile.name", "pro-output-1", "Headphones", "x", "hdpn"},
+        {"device.profile.name", "pro-output-2", nullptr, "alsa_output.x.pro-output-2", "othr"},
+        {"device.profile.name", nullptr, nullptr, "alsa_output.pci.pro-output-7", "othr"},
+        // Not Pro Audio: the form factor decides, as before.
+        {"device.profile.name", "analog-stereo", "HDMI 0", "x", "ispk"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(kindOf({{PA_PROP_DEVICE_FORM_FACTOR, "internal"},
+                          {c.profileKey, c.profile},
+                          {"alsa.name", c.alsaName}},
+                         -1, false, c.name),
+                  c.expected)
+            << c.name;
+    }
+    // A bus still says more than any name.
+    EXPECT_EQ(kindOf({{PA_PROP_DEVICE_BUS, "usb"}, {"device.profile.pro", "true"}}, -1, false),
+              "usbo");
+}
 
 TEST(OutputType, NoPropertiesAtAll) {
     EXPECT_EQ(codeText(pulse::outputTypeOf(pa_sink_info{})), "othr");

@@ -101,6 +101,8 @@ struct RefreshCase {
     std::optional<Value> stored;
     quint32 volume;
     const char* shownName;
+    // The description of an effects sink the sound passes through, if any.
+    const char* throughSink = nullptr;
     friend void PrintTo(const RefreshCase& c, std::ostream* os) { *os << c.name; }
 };
 
@@ -114,6 +116,12 @@ TEST_P(Refresh, ShowsTheVolumeNameAndIconThatBelongToTheOutput) {
     }
     writeTable(entries);
     audio.output(c.type, c.hardware);
+    if (c.throughSink) {
+        AudioDeviceID front = audio.backend->addDevice(fourCharCode("othr"));
+        audio.backend->setDescription(front, c.throughSink);
+        audio.backend->setSinkInFront(front);
+        audio.backend->waitUntilIdle();
+    }
 
     delegate.checkAudioDeviceDataSource();
     EXPECT_EQ(delegate.configModel()->outputVolume(), c.volume);
@@ -132,7 +140,9 @@ const RefreshCase kRefreshCases[] = {
      "Headphones"},
     {"UnsignedMaxShowsItsPercent", "hdpn", 0.2f, Value(UINT64_MAX), 0xFFFFFFFFu, "Headphones"},
     {"TinyTextShowsZero", "hdpn", 0.2f, Value("0." + std::string(45, '0') + "1"), 0, "Headphones"},
-    {"UnknownKindShowsItsCode", "zzzz", 0.5f, {}, 50, "zzzz"}};
+    {"UnknownKindShowsItsCode", "zzzz", 0.5f, {}, 50, "zzzz"},
+    {"ThroughAnEffectsSink", "hdpn", 0.2f, Value(0.6), 60, "Headphones\nthrough Equalizer",
+     "Equalizer"}};
 
 INSTANTIATE_TEST_SUITE_P(Cases, Refresh, testing::ValuesIn(kRefreshCases),
                          [](const auto& info) { return std::string(info.param.name); });

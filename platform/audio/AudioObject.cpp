@@ -38,6 +38,9 @@ OSStatus statusOf(Result result) {
 Result read(Backend& backend, AudioObjectID objectID, std::uint32_t selector,
             std::uint32_t& value) {
     if (objectID == kAudioObjectSystemObject) {
+        if (selector == kAudioHardwarePropertyDefaultSink) {
+            return backend.defaultSink(value);
+        }
         if (selector != kAudioHardwarePropertyDefaultOutputDevice) {
             return Result::Refused;
         }
@@ -142,6 +145,10 @@ OSStatus setPropertyData(AudioObjectID objectID, const AudioObjectPropertyAddres
     std::uint32_t value = 0;
     std::memcpy(&value, data, sizeof value);
     return statusOf(write(*currentBackend(), objectID, address->mSelector, value));
+}
+
+OSStatus getDeviceDescription(AudioDeviceID device, std::string& description) {
+    return statusOf(currentBackend()->description(device, description));
 }
 
 OSStatus addPropertyListener(AudioObjectID objectID, const AudioObjectPropertyAddress* address,

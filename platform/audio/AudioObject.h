@@ -42,6 +42,9 @@ inline constexpr std::uint32_t kAudioDevicePropertyMute = fourCharCode("mute");
 // Our own: the volume boosts included (1.3 for a mixer's 130 %), where the volume above reads
 // a boost as 1.0. Written, it sets exactly that level, where a volume write of 1.0 keeps a boost.
 inline constexpr std::uint32_t kAudioDevicePropertyVolumeLevel = fourCharCode("levl");
+// Our own, of the system object: the device the sound server itself calls its default. The same
+// as the default output, or an effects sink in front of it that plays into the default output.
+inline constexpr std::uint32_t kAudioHardwarePropertyDefaultSink = fourCharCode("dSnk");
 
 inline constexpr std::uint32_t kAudioObjectPropertyScopeGlobal = fourCharCode("glob");
 inline constexpr std::uint32_t kAudioDevicePropertyScopeOutput = fourCharCode("outp");
@@ -74,6 +77,9 @@ OSStatus getPropertyData(AudioObjectID objectID, const AudioObjectPropertyAddres
 OSStatus setPropertyData(AudioObjectID objectID, const AudioObjectPropertyAddress* address,
                          std::uint32_t qualifierSize, const void* qualifier, std::uint32_t dataSize,
                          const void* data);
+
+// Our own: the name the sound server gives a device for people to read, in UTF-8.
+OSStatus getDeviceDescription(AudioDeviceID device, std::string& description);
 
 // Listeners are called on a thread of the audio layer, never on the caller's and never inside
 // the sound server library's callbacks, so a listener may make blocking get/set calls.

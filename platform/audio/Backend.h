@@ -4,6 +4,7 @@
 #include "platform/audio/ListenerRegistry.h"
 
 #include <memory>
+#include <string>
 #include <utility>
 
 namespace platform::audio {
@@ -20,6 +21,10 @@ public:
     virtual ~Backend() = default;
 
     virtual Result defaultOutput(AudioDeviceID& device) = 0;
+    // The sink the server calls its default, which may be an effects sink in front of the
+    // default output.
+    virtual Result defaultSink(AudioDeviceID& device) = 0;
+    virtual Result description(AudioDeviceID device, std::string& text) = 0;
     // The kind of output as a four-character code ("hdpn").
     virtual Result outputType(AudioDeviceID device, std::uint32_t& code) = 0;
     // The largest channel as a fraction of full volume; a boosted output reads as 1.0.

@@ -15,8 +15,8 @@ Delivery::Delivery(Source& source) : source_(source) {
 
 Delivery::~Delivery() {
     source_.delivery_ = nullptr;
-    for (std::uint32_t object : std::exchange(deferredQueries_, {})) {
-        source_.sendQuery(object);
+    for (const Query& query : std::exchange(deferredQueries_, {})) {
+        source_.sendQuery(query);
     }
 }
 

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <optional>
 #include <set>
+#include <utility>
 
 namespace platform::audio {
 
@@ -14,6 +15,9 @@ namespace platform::audio {
 // ask; and holds back the server queries that events call for until it ends.
 class Delivery {
 public:
+    // A question about one object of the server: its kind of object (a sink, a stream) and index.
+    using Query = std::pair<std::uint32_t, std::uint32_t>;
+
     // What a backend gives a delivery to work with.
     class Source {
     public:
@@ -34,7 +38,7 @@ public:
         virtual std::optional<AudioDeviceID> liveDefaultOutput() const = 0;
         virtual bool hasOutput(AudioDeviceID device) const = 0;
         // A query that waited for the end of the delivery.
-        virtual void sendQuery(std::uint32_t) {}
+        virtual void sendQuery(const Query&) {}
 
         Delivery* delivery_ = nullptr;
     };
@@ -49,14 +53,14 @@ public:
     // change in between has a delivery of its own. Only an output that went away is replaced.
     std::optional<AudioDeviceID> defaultOutput();
     // Its answer would only queue up at the server behind the listeners' writes.
-    void deferQuery(std::uint32_t object) { deferredQueries_.insert(object); }
+    void deferQuery(const Query& query) { deferredQueries_.insert(query); }
     // For a lost connection: there is nobody left to ask.
     void dropDeferredQueries() { deferredQueries_.clear(); }
 
 private:
     Source& source_;
     std::optional<AudioDeviceID> pinned_;
-    std::set<std::uint32_t> deferredQueries_;
+    std::set<Query> deferredQueries_;
 };
 
 } // namespace platform::audio

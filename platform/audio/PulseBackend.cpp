@@ -90,8 +90,27 @@ Result PulseBackend::defaultOutput(AudioDeviceID& device) {
     return result;
 }
 
+Result PulseBackend::defaultSink(AudioDeviceID& device) {
+    Result result = Result::NoServer;
+    loop_.call([&] {
+        if (auto sink = connection_.mirror().defaultSink()) {
+            device = pulse::deviceIdOf(*sink);
+            result = Result::Ok;
+        }
+    });
+    return result;
+}
+
+Result PulseBackend::description(AudioDeviceID device, std::string& text) {
+    return readSink(device, [&](const pulse::Sink& sink) { text = sink.description; });
+}
+
+// The default output's kind is that of where its sound goes (a combine's outputs).
 Result PulseBackend::outputType(AudioDeviceID device, std::uint32_t& code) {
-    return readSink(device, [&](const pulse::Sink& sink) { code = sink.outputType; });
+    return withSink(device, [&](std::uint32_t index, const pulse::Sink&) {
+        code = connection_.mirror().outputTypeOf(index);
+        return Result::Ok;
+    });
 }
 
 Result PulseBackend::volume(AudioDeviceID device, float& fraction) {

@@ -21,6 +21,8 @@ public:
     PulseBackend& operator=(const PulseBackend&) = delete;
 
     Result defaultOutput(AudioDeviceID& device) override;
+    Result defaultSink(AudioDeviceID& device) override;
+    Result description(AudioDeviceID device, std::string& text) override;
     Result outputType(AudioDeviceID device, std::uint32_t& code) override;
     Result volume(AudioDeviceID device, float& fraction) override;
     Result muted(AudioDeviceID device, bool& muted) override;

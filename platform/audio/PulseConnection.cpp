@@ -19,6 +19,8 @@ constexpr int kLongestRetryMs = 2000;
 constexpr int kSettleMs = 1000;
 // Answers come within a millisecond or two; one this late may never come.
 constexpr int kLateAnswerMs = 2000;
+// How soon a chain between two sinks is looked at again, when no event may tell of its landing.
+constexpr int kFirstChainLookMs = 100;
 
 } // namespace
 
@@ -62,12 +64,18 @@ void PulseConnection::ready() {
     wasReady_ = true;
     backoffMs_ = 0;
     mirror_.connected();
-    auto mask = pa_subscription_mask_t(PA_SUBSCRIPTION_MASK_SINK | PA_SUBSCRIPTION_MASK_SERVER);
+    auto mask = pa_subscription_mask_t(PA_SUBSCRIPTION_MASK_SINK | PA_SUBSCRIPTION_MASK_SERVER |
+                                       PA_SUBSCRIPTION_MASK_SINK_INPUT |
+                                       PA_SUBSCRIPTION_MASK_SOURCE_OUTPUT);
     // Nothing waits for its answer: the events simply begin.
     Operation subscribed(pa_context_subscribe(context_.get(), mask, nullptr, nullptr));
     askServer();
     ask(Operation(pa_context_get_sink_info_list(context_.get(), onSinkInfo, this)),
         "pa_context_get_sink_info_list()");
+    ask(Operation(pa_context_get_sink_input_info_list(context_.get(), onSinkInputInfo, this)),
+        "pa_context_get_sink_input_info_list()");
+    ask(Operation(pa_context_get_source_output_info_list(context_.get(), onSourceOutputInfo, this)),
+        "pa_context_get_source_output_info_list()");
     // PipeWire can miss a default switch made just as a client connects: ask again on a
     // connection of its own when this one has settled. One timer, then none while connected.
     settleTimer_.start(kSettleMs, [this] { askForSecondOpinion(); });
@@ -92,6 +100,7 @@ void PulseConnection::failed() {
     probe_.reset();
     settleTimer_.stop();
     lateTimer_.stop();
+    chainTimer_.stop();
     if (!reconnectTimer_.running()) {
         backoffMs_ = backoffMs_ == 0 ? kFirstRetryMs : std::min(backoffMs_ * 2, kLongestRetryMs);
         // The old context is dropped in connect(), outside its own callbacks.
@@ -122,29 +131,88 @@ void PulseConnection::onEvent(pa_context*, pa_subscription_event_type_t type, st
 }
 
 void PulseConnection::event(pa_subscription_event_type_t type, std::uint32_t index) {
-    auto facility = type & PA_SUBSCRIPTION_EVENT_FACILITY_MASK;
-    auto kind = type & PA_SUBSCRIPTION_EVENT_TYPE_MASK;
+    std::uint32_t facility = type & PA_SUBSCRIPTION_EVENT_FACILITY_MASK;
+    std::uint32_t kind = type & PA_SUBSCRIPTION_EVENT_TYPE_MASK;
     if (facility == PA_SUBSCRIPTION_EVENT_SERVER) {
         askServer();
-    } else if (facility == PA_SUBSCRIPTION_EVENT_SINK && kind == PA_SUBSCRIPTION_EVENT_REMOVE) {
-        mirror_.sinkRemoved(index);
-    } else if (facility == PA_SUBSCRIPTION_EVENT_SINK) {
-        // A sink's event does not say what changed: fetch it and compare. Volume and mute
+    } else if (kind == PA_SUBSCRIPTION_EVENT_REMOVE) {
+        removed(facility, index);
+    } else {
+        // An event does not say what changed: fetch the object and compare. Volume and mute
         // changes end up here too and are dropped by the comparison, so our own writes start
-        // nothing.
-        if (kind == PA_SUBSCRIPTION_EVENT_NEW) {
+        // nothing, and neither does a loopback's stream that reports itself every second.
+        if (facility == PA_SUBSCRIPTION_EVENT_SINK && kind == PA_SUBSCRIPTION_EVENT_NEW) {
             mirror_.sinkAppeared();
         }
-        if (Delivery* running = delivery()) {
-            running->deferQuery(index);
-        } else {
-            askSink(index);
-        }
+        query({facility, index});
+    }
+    if (facility == PA_SUBSCRIPTION_EVENT_SINK && kind != PA_SUBSCRIPTION_EVENT_NEW) {
+        // PipeWire moves links without an event of their own; a change of a sink usually
+        // comes with them.
+        askChainStreams();
+    }
+    watchPendingChain();
+}
+
+void PulseConnection::removed(std::uint32_t facility, std::uint32_t index) {
+    if (facility == PA_SUBSCRIPTION_EVENT_SINK) {
+        mirror_.sinkRemoved(index);
+    } else if (facility == PA_SUBSCRIPTION_EVENT_SINK_INPUT) {
+        mirror_.sinkInputRemoved(index);
+    } else if (facility == PA_SUBSCRIPTION_EVENT_SOURCE_OUTPUT) {
+        mirror_.sourceOutputRemoved(index);
+    }
+}
+
+void PulseConnection::query(const Delivery::Query& query) {
+    if (Delivery* running = delivery()) {
+        running->deferQuery(query);
+    } else {
+        sendQuery(query);
+    }
+}
+
+void PulseConnection::sendQuery(const Delivery::Query& query) {
+    auto [facility, index] = query;
+    if (facility == PA_SUBSCRIPTION_EVENT_SINK) {
+        askSink(index);
+    } else if (facility == PA_SUBSCRIPTION_EVENT_SINK_INPUT) {
+        ask(Operation(pa_context_get_sink_input_info(context_.get(), index, onSinkInputInfo, this)),
+            "pa_context_get_sink_input_info()");
+    } else if (facility == PA_SUBSCRIPTION_EVENT_SOURCE_OUTPUT) {
+        ask(Operation(
+                pa_context_get_source_output_info(context_.get(), index, onSourceOutputInfo, this)),
+            "pa_context_get_source_output_info()");
+    }
+}
+
+void PulseConnection::askChainStreams() {
+    std::vector<std::uint32_t> streams = mirror_.chainStreams();
+    for (std::uint32_t stream : streams) {
+        query({PA_SUBSCRIPTION_EVENT_SINK_INPUT, stream});
+    }
+}
+
+// A chain between two sinks may land without an event on PipeWire: look again, less and less
+// often, until it has.
+void PulseConnection::watchPendingChain() {
+    if (!mirror_.chainPending()) {
+        chainBackoffMs_ = 0;
+        chainTimer_.stop();
+        return;
+    }
+    if (!chainTimer_.running()) {
+        chainBackoffMs_ = chainBackoffMs_ == 0 ? kFirstChainLookMs
+                                               : std::min(chainBackoffMs_ * 2, kLongestRetryMs);
+        chainTimer_.start(chainBackoffMs_, [this] {
+            askChainStreams();
+            watchPendingChain();
+        });
     }
 }
 
 std::optional<AudioDeviceID> PulseConnection::liveDefaultOutput() const {
-    auto sink = mirror_.defaultSink();
+    auto sink = mirror_.defaultOutput();
     return sink ? std::optional(deviceIdOf(*sink)) : std::nullopt;
 }
 
@@ -180,6 +248,7 @@ void PulseConnection::answered() {
     if (mirror_.pendingQueries() == 0) {
         lateTimer_.stop();
     }
+    watchPendingChain();
 }
 
 void PulseConnection::stopWaitingForLateAnswers() {
@@ -200,6 +269,26 @@ void PulseConnection::onSinkInfo(pa_context*, const pa_sink_info* info, int eol,
     auto* connection = static_cast<PulseConnection*>(self);
     if (eol == 0 && info != nullptr) {
         connection->mirror_.sinkInfo(*info);
+    } else {
+        connection->answered();
+    }
+}
+
+void PulseConnection::onSinkInputInfo(pa_context*, const pa_sink_input_info* info, int eol,
+                                      void* self) {
+    auto* connection = static_cast<PulseConnection*>(self);
+    if (eol == 0 && info != nullptr) {
+        connection->mirror_.sinkInputInfo(*info);
+    } else {
+        connection->answered();
+    }
+}
+
+void PulseConnection::onSourceOutputInfo(pa_context*, const pa_source_output_info* info, int eol,
+                                         void* self) {
+    auto* connection = static_cast<PulseConnection*>(self);
+    if (eol == 0 && info != nullptr) {
+        connection->mirror_.sourceOutputInfo(*info);
     } else {
         connection->answered();
     }

@@ -37,17 +37,26 @@ private:
     void markTold() override { mirror_.markTold(); }
     std::optional<AudioDeviceID> liveDefaultOutput() const override;
     bool hasOutput(AudioDeviceID device) const override;
-    void sendQuery(std::uint32_t sink) override { askSink(sink); }
+    void sendQuery(const Delivery::Query& query) override;
 
     static void onStateChanged(pa_context* context, void* self);
     static void onEvent(pa_context* context, pa_subscription_event_type_t type, std::uint32_t index,
                         void* self);
     static void onServerInfo(pa_context* context, const pa_server_info* info, void* self);
     static void onSinkInfo(pa_context* context, const pa_sink_info* info, int eol, void* self);
+    static void onSinkInputInfo(pa_context* context, const pa_sink_input_info* info, int eol,
+                                void* self);
+    static void onSourceOutputInfo(pa_context* context, const pa_source_output_info* info, int eol,
+                                   void* self);
 
     void ready();
     void failed();
     void event(pa_subscription_event_type_t type, std::uint32_t index);
+    void removed(std::uint32_t facility, std::uint32_t index);
+    // Asks now, or after the delivery that runs.
+    void query(const Delivery::Query& query);
+    void askChainStreams();
+    void watchPendingChain();
     void ask(Operation operation, const char* function);
     void answered();
     void askServer();
@@ -62,8 +71,10 @@ private:
     Timer reconnectTimer_{loop_.api()};
     Timer settleTimer_{loop_.api()};
     Timer lateTimer_{loop_.api()};
+    Timer chainTimer_{loop_.api()};
     std::unique_ptr<DefaultSinkProbe> probe_;
     int backoffMs_ = 0;
+    int chainBackoffMs_ = 0;
     bool wasReady_ = false;
     enum class Logged { Nothing, Waiting, Lost } logged_ = Logged::Nothing;
     bool firstAttemptDone_ = false;

@@ -4,10 +4,12 @@
 #include "platform/audio/OutputKinds.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cmath>
 #include <cstring>
 #include <initializer_list>
 #include <pulse/proplist.h>
+#include <string>
 
 namespace platform::audio::pulse {
 
@@ -60,6 +62,67 @@ const Rule kRules[] = {
     {kNetworkOutput, {PA_DEVICE_PORT_TYPE_NETWORK}, {}},
 };
 
+// What the names of a Pro Audio sink say, where its card's form factor says the same for every
+// output, HDMI included.
+struct NameRule {
+    std::string_view kind;
+    std::initializer_list<const char*> words;
+};
+
+const NameRule kNameRules[] = {
+    {kHdmiOutput, {"hdmi", "displayport"}},
+    {kSpdifOutput, {"iec958", "spdif", "s/pdif", "digital"}},
+    {kHeadsetOutput, {"headset"}},
+    {kHeadphonesOutput, {"headphone"}},
+    {kBuiltInSpeakerOutput, {"speaker"}},
+    {kLineOutput, {"analog", "line"}},
+};
+
+std::string lowered(const char* text) {
+    std::string result = text ? text : "";
+    for (char& c : result) {
+        c = char(std::tolower(static_cast<unsigned char>(c)));
+    }
+    return result;
+}
+
+const char* property(const pa_sink_info& sink, const char* key) {
+    return sink.proplist ? pa_proplist_gets(sink.proplist, key) : nullptr;
+}
+
+bool proAudio(const pa_sink_info& sink) {
+    std::string profile = lowered(property(sink, PA_PROP_DEVICE_PROFILE_NAME));
+    return propertyIs(sink, "device.profile.pro", {"true"}) || profile == "pro-audio" ||
+           profile.starts_with("pro-output") ||
+           lowered(sink.name).find(".pro-output-") != std::string::npos;
+}
+
+std::uint32_t proAudioKind(const pa_sink_info& sink, pa_device_port_type_t port) {
+    if (port == PA_DEVICE_PORT_TYPE_SPEAKER) {
+        return fourCharCode(kBuiltInSpeakerOutput);
+    }
+    for (const Rule& rule : kRules) {
+        if (oneOf(port, rule.portTypes)) {
+            return fourCharCode(rule.kind);
+        }
+    }
+    const pa_sink_port_info* active = sink.active_port;
+    for (const char* text :
+         {active ? active->name : nullptr, active ? active->description : nullptr,
+          property(sink, "alsa.id"), property(sink, "alsa.name"), property(sink, "node.nick"),
+          property(sink, PA_PROP_DEVICE_DESCRIPTION), sink.name}) {
+        std::string said = lowered(text);
+        for (const NameRule& rule : kNameRules) {
+            for (const char* word : rule.words) {
+                if (said.find(word) != std::string::npos) {
+                    return fourCharCode(rule.kind);
+                }
+            }
+        }
+    }
+    return fourCharCode(kOtherOutput);
+}
+
 } // namespace
 
 std::uint32_t outputTypeOf(const pa_sink_info& sink) {
@@ -73,6 +136,9 @@ std::uint32_t outputTypeOf(const pa_sink_info& sink) {
     }
     if (propertyIs(sink, PA_PROP_DEVICE_BUS, {"usb"}) || port == PA_DEVICE_PORT_TYPE_USB) {
         return fourCharCode(kUsbOutput);
+    }
+    if (proAudio(sink)) {
+        return proAudioKind(sink, port);
     }
     if (port == PA_DEVICE_PORT_TYPE_SPEAKER ||
         (!hasPort && propertyIs(sink, PA_PROP_DEVICE_FORM_FACTOR, {"internal", "speaker"}))) {

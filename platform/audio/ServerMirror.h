@@ -1,7 +1,8 @@
 #pragma once
 
+#include "platform/audio/OutputChain.h"
+
 #include <cstdint>
-#include <map>
 #include <optional>
 #include <pulse/introspect.h>
 #include <string>
@@ -11,20 +12,12 @@
 
 namespace platform::audio::pulse {
 
-// What we keep of one sink of the server.
-struct Sink {
-    std::string name;
-    std::uint32_t outputType = 0;
-    pa_cvolume volume{};
-    bool muted = false;
-    std::string activePort;
-};
-
 // What the layer knows of the sound server, kept from its events and answers, and the rules for
-// when listeners are due a notification: after the default sink, its kind or its active port
-// changed, after a sink came or went, and after a connection was made — never after a change of
-// volume or mute alone. A notification waits until the answers asked for have come, so that
-// listeners see the server as it is after the event.
+// when listeners are due a notification: after the default output (the sink the default sink's
+// sound reaches), its kind or its active port changed, after a sink came or went, and after a
+// connection was made — never after a change of volume or mute alone, nor after a stream event
+// that leaves the output as it was. A notification waits until the answers asked for have come
+// and the chain has landed, so that listeners see the server as it is after the event.
 class ServerMirror {
 public:
     void connected();
@@ -44,6 +37,10 @@ public:
     void sinkInfo(const pa_sink_info& info);
     void sinkAppeared() { changedSinceTold_ = true; }
     void sinkRemoved(std::uint32_t index);
+    void sinkInputInfo(const pa_sink_input_info& info);
+    void sourceOutputInfo(const pa_source_output_info& info);
+    void sinkInputRemoved(std::uint32_t index);
+    void sourceOutputRemoved(std::uint32_t index);
     // Our own writes, once the server has taken them.
     void volumeWritten(std::uint32_t index, const pa_cvolume& volume);
     void muteWritten(std::uint32_t index, bool muted);
@@ -62,22 +59,35 @@ public:
     // our own writes are in the mirror before their answers come.
     std::vector<std::uint32_t> takeVolumeChanges() { return std::exchange(volumeChanged_, {}); }
 
-    // The default sink's index, when the server has one and we know it.
+    // The sink the default sink's sound reaches, when it is known; while a chain is moving,
+    // the one it reached before, if it is still there.
+    std::optional<std::uint32_t> defaultOutput() const;
+    // The server's own default sink, which may be an effects sink in front of the output.
     std::optional<std::uint32_t> defaultSink() const;
+    // A sink's kind; the default output's is that of where the sound goes.
+    std::uint32_t outputTypeOf(std::uint32_t index) const;
+    // The streams the default sink's sound passes through, and whether one is between sinks.
+    const std::vector<std::uint32_t>& chainStreams() const { return reach_.streams; }
+    bool chainPending() const { return reach_.pending; }
     const Sink* sink(std::uint32_t index) const;
 
 private:
-    // What decides the volume: which sink is the default, its kind and its active port.
+    // What decides the volume: which sink the sound reaches, its kind and its active port.
     using Output = std::tuple<std::uint32_t, std::uint32_t, std::string>;
 
     void noteOutput();
-    std::optional<Output> currentOutput() const;
+    std::optional<Output> landedOutput() const;
 
     bool connected_ = false;
     int pendingQueries_ = 0;
     bool changedSinceTold_ = false;
     std::string defaultSinkName_;
-    std::map<std::uint32_t, Sink> sinks_;
+    // Kept across connections: an effects sink that hides where it plays needs it.
+    std::string lastPlainDefault_;
+    Sinks sinks_;
+    Streams sinkInputs_;
+    Streams sourceOutputs_;
+    Reach reach_;
     std::optional<Output> seen_;
     std::vector<std::uint32_t> volumeChanged_;
 };

@@ -41,7 +41,7 @@ SimulatedBackend::~SimulatedBackend() {
 AudioDeviceID SimulatedBackend::addDevice(std::uint32_t outputType, float volume, bool muted) {
     std::lock_guard lock(mutex_);
     AudioDeviceID id = nextId_++;
-    devices_[id] = Device{outputType, volume, muted};
+    devices_[id] = Device{outputType, volume, muted, {}};
     return id;
 }
 
@@ -62,6 +62,19 @@ void SimulatedBackend::setDefaultDevice(AudioDeviceID device) {
         defaultDevice_ = device;
     }
     notify();
+}
+
+void SimulatedBackend::setSinkInFront(AudioDeviceID device) {
+    {
+        std::lock_guard lock(mutex_);
+        sinkInFront_ = device;
+    }
+    notify();
+}
+
+void SimulatedBackend::setDescription(AudioDeviceID device, const std::string& description) {
+    std::lock_guard lock(mutex_);
+    devices_[device].description = description;
 }
 
 void SimulatedBackend::changeOutputType(AudioDeviceID device, std::uint32_t outputType) {
@@ -199,6 +212,23 @@ Result SimulatedBackend::defaultOutput(AudioDeviceID& device) {
         }
         return output ? Result::Ok : Result::NoServer;
     });
+}
+
+Result SimulatedBackend::defaultSink(AudioDeviceID& device) {
+    AudioDeviceID front = kAudioObjectUnknown;
+    {
+        std::lock_guard lock(mutex_);
+        front = sinkInFront_;
+    }
+    if (front == kAudioObjectUnknown) {
+        return defaultOutput(device);
+    }
+    device = front;
+    return Result::Ok;
+}
+
+Result SimulatedBackend::description(AudioDeviceID device, std::string& text) {
+    return access(device, Call::Description, [&](Device& d) { text = d.description; });
 }
 
 Result SimulatedBackend::outputType(AudioDeviceID device, std::uint32_t& code) {

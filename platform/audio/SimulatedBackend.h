@@ -11,6 +11,7 @@
 #include <mutex>
 #include <optional>
 #include <set>
+#include <string>
 #include <vector>
 
 namespace platform::audio {
@@ -26,9 +27,10 @@ public:
         std::uint32_t outputType = 0;
         float volume = 0;
         bool muted = false;
+        std::string description;
     };
 
-    enum class Call { DefaultOutput, OutputType, Volume, Muted, SetVolume, SetMuted };
+    enum class Call { DefaultOutput, OutputType, Volume, Muted, SetVolume, SetMuted, Description };
 
     // One accepted or refused write, in the order the writes arrived.
     struct Write {
@@ -51,6 +53,10 @@ public:
     void removeDevice(AudioDeviceID device);
     // kAudioObjectUnknown means there is no default output. Notifies, as a switch does.
     void setDefaultDevice(AudioDeviceID device);
+    // An effects sink that plays into the default output; kAudioObjectUnknown for none, as at
+    // the start. Notifies.
+    void setSinkInFront(AudioDeviceID device);
+    void setDescription(AudioDeviceID device, const std::string& description);
     // Headphones plugged in. Notifies.
     void changeOutputType(AudioDeviceID device, std::uint32_t outputType);
     // Changes made the way another program would: the volume notifies the device's listeners,
@@ -79,6 +85,8 @@ public:
     Result setVolume(AudioDeviceID device, float fraction) override;
     Result setMuted(AudioDeviceID device, bool muted) override;
     Result defaultOutput(AudioDeviceID& device) override;
+    Result defaultSink(AudioDeviceID& device) override;
+    Result description(AudioDeviceID device, std::string& text) override;
     Result outputType(AudioDeviceID device, std::uint32_t& code) override;
     Result volume(AudioDeviceID device, float& fraction) override;
     Result muted(AudioDeviceID device, bool& muted) override;
@@ -114,6 +122,7 @@ private:
     mutable std::mutex mutex_;
     std::map<AudioDeviceID, Device> devices_;
     AudioDeviceID defaultDevice_ = kAudioObjectUnknown;
+    AudioDeviceID sinkInFront_ = kAudioObjectUnknown;
     AudioDeviceID nextId_ = 100;
     std::set<Call> failing_;
     std::set<Call> hanging_;

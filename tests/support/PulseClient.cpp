@@ -10,6 +10,8 @@ namespace {
 void onSinks(pa_context*, const pa_sink_info* info, int eol, void* reply);
 void onServer(pa_context*, const pa_server_info* info, void* reply);
 void onSuccess(pa_context*, int success, void* reply);
+void onStreams(pa_context*, const pa_sink_input_info* info, int eol, void* reply);
+void onIndex(pa_context*, std::uint32_t index, void* reply);
 
 } // namespace
 
@@ -53,7 +55,8 @@ bool PulseClient::connected() {
 
 PulseClient::Reply
 PulseClient::run(const std::function<pa_operation*(pa_context*, Reply&)>& start) {
-    Reply reply{loop_, false, {}, {}};
+    Reply reply;
+    reply.loop = loop_;
     pa_threaded_mainloop_lock(loop_);
     if (pa_operation* operation = start(context_, reply)) {
         while (pa_operation_get_state(operation) == PA_OPERATION_RUNNING) {
@@ -67,13 +70,34 @@ PulseClient::run(const std::function<pa_operation*(pa_context*, Reply&)>& start)
 
 namespace {
 
+std::string property(const pa_proplist* properties, const char* key) {
+    const char* value = pa_proplist_gets(properties, key);
+    return value ? value : "";
+}
+
 void onSinks(pa_context*, const pa_sink_info* info, int eol, void* reply) {
     auto& r = *static_cast<PulseClient::Reply*>(reply);
     if (eol == 0 && info != nullptr) {
         r.sinks.push_back({info->name ? info->name : "", info->index, info->volume,
                            float(double(pa_cvolume_max(&info->volume)) / PA_VOLUME_NORM),
-                           info->mute != 0});
+                           info->mute != 0, property(info->proplist, "node.link-group")});
     }
+    pa_threaded_mainloop_signal(r.loop, 0);
+}
+
+void onStreams(pa_context*, const pa_sink_input_info* info, int eol, void* reply) {
+    auto& r = *static_cast<PulseClient::Reply*>(reply);
+    if (eol == 0 && info != nullptr) {
+        r.streams.push_back({info->index, info->sink, info->owner_module,
+                             property(info->proplist, "node.link-group"),
+                             property(info->proplist, "object.id")});
+    }
+    pa_threaded_mainloop_signal(r.loop, 0);
+}
+
+void onIndex(pa_context*, std::uint32_t index, void* reply) {
+    auto& r = *static_cast<PulseClient::Reply*>(reply);
+    r.index = index;
     pa_threaded_mainloop_signal(r.loop, 0);
 }
 
@@ -98,11 +122,16 @@ std::optional<PulseClient::Sink> PulseClient::sink(const std::string& name) {
     return reply.sinks.empty() ? std::nullopt : std::optional(reply.sinks.front());
 }
 
+std::vector<PulseClient::Sink> PulseClient::sinks() {
+    return run([](pa_context* c, Reply& r) {
+               return pa_context_get_sink_info_list(c, onSinks, &r);
+           })
+        .sinks;
+}
+
 std::vector<std::string> PulseClient::sinkNames() {
     std::vector<std::string> names;
-    for (const Sink& sink : run([](pa_context*c, Reply&r) {
-                                return pa_context_get_sink_info_list(c, onSinks, &r);
-                            }).sinks) {
+    for (const Sink& sink : sinks()) {
         names.push_back(sink.name);
     }
     return names;
@@ -138,10 +167,41 @@ bool PulseClient::setMute(const std::string& name, bool muted) {
         .succeeded;
 }
 
+std::vector<PulseClient::Stream> PulseClient::streams() {
+    return run([](pa_context* c, Reply& r) {
+               return pa_context_get_sink_input_info_list(c, onStreams, &r);
+           })
+        .streams;
+}
+
+bool PulseClient::moveStream(std::uint32_t index, const std::string& sink) {
+    return run([&](pa_context* c, Reply& r) {
+               return pa_context_move_sink_input_by_name(c, index, sink.c_str(), onSuccess, &r);
+           })
+        .succeeded;
+}
+
+bool PulseClient::setStreamVolume(std::uint32_t index, float fraction) {
+    pa_cvolume volume;
+    pa_cvolume_set(&volume, 2, pa_volume_t(std::lround(fraction * PA_VOLUME_NORM)));
+    return run([&](pa_context* c, Reply& r) {
+               return pa_context_set_sink_input_volume(c, index, &volume, onSuccess, &r);
+           })
+        .succeeded;
+}
+
+std::uint32_t PulseClient::loadModule(const std::string& name, const std::string& arguments) {
+    return run([&](pa_context* c, Reply& r) {
+               return pa_context_load_module(c, name.c_str(), arguments.c_str(), onIndex, &r);
+           })
+        .index;
+}
+
 bool PulseClient::watch(const std::string& name) {
     auto info = sink(name);
     watched_ = info ? info->index : PA_INVALID_INDEX;
     changes_ = 0;
+    streamChanges_ = 0;
     auto onEvent = [](pa_context*, pa_subscription_event_type_t type, std::uint32_t index,
                       void* self) {
         auto* client = static_cast<PulseClient*>(self);
@@ -149,11 +209,18 @@ bool PulseClient::watch(const std::string& name) {
             index == client->watched_) {
             ++client->changes_;
         }
+        if (type == (PA_SUBSCRIPTION_EVENT_SINK_INPUT | PA_SUBSCRIPTION_EVENT_CHANGE)) {
+            ++client->streamChanges_;
+        }
     };
-    return info && run([&](pa_context* c, Reply& r) {
-                       pa_context_set_subscribe_callback(c, onEvent, this);
-                       return pa_context_subscribe(c, PA_SUBSCRIPTION_MASK_SINK, onSuccess, &r);
-                   }).succeeded;
+    return info &&
+           run([&](pa_context* c, Reply& r) {
+               pa_context_set_subscribe_callback(c, onEvent, this);
+               return pa_context_subscribe(c,
+                                           pa_subscription_mask_t(PA_SUBSCRIPTION_MASK_SINK |
+                                                                  PA_SUBSCRIPTION_MASK_SINK_INPUT),
+                                           onSuccess, &r);
+           }).succeeded;
 }
 
 } // namespace sonvela::test

@@ -23,6 +23,17 @@ public:
         pa_cvolume channels;
         float volume; // the largest channel over PA_VOLUME_NORM, not capped
         bool muted;
+        std::string linkGroup; // PipeWire's node.link-group; empty elsewhere
+    };
+    // A playback stream (sink input) and what ties it to the module or filter that made it.
+    struct Stream {
+        std::uint32_t index;
+        std::uint32_t sink; // PA_INVALID_INDEX while it plays into nothing
+        std::uint32_t ownerModule;
+        std::string linkGroup;
+        // PipeWire's own id of the stream's node, which its tools take: pipewire-pulse's
+        // indexes are other numbers. Empty elsewhere.
+        std::string node;
     };
 
     // Connects to the server ("unix:/path/to/socket"); nullptr when it does not answer.
@@ -33,6 +44,7 @@ public:
 
     bool connected();
     std::optional<Sink> sink(const std::string& name);
+    std::vector<Sink> sinks();
     std::vector<std::string> sinkNames();
     // Empty when the server has no default sink or cannot be asked.
     std::string defaultSink();
@@ -42,16 +54,26 @@ public:
     bool setVolume(const std::string& name, float fraction);
     bool setMute(const std::string& name, bool muted);
 
-    // Counts the server's change events of the sink from now on.
+    std::vector<Stream> streams();
+    bool moveStream(std::uint32_t index, const std::string& sink);
+    // Sets every channel of the stream to the fraction.
+    bool setStreamVolume(std::uint32_t index, float fraction);
+    // The new module's index; PA_INVALID_INDEX when the server refuses it.
+    std::uint32_t loadModule(const std::string& name, const std::string& arguments);
+
+    // Counts the server's change events of the sink, and of any stream, from now on.
     bool watch(const std::string& name);
     int changesSeen() const { return changes_; }
+    int streamChangesSeen() const { return streamChanges_; }
 
     // What the callbacks of one operation hand back.
     struct Reply {
-        pa_threaded_mainloop* loop;
+        pa_threaded_mainloop* loop = nullptr;
         bool succeeded = false;
         std::vector<Sink> sinks;
+        std::vector<Stream> streams;
         std::string defaultSink;
+        std::uint32_t index = PA_INVALID_INDEX;
     };
 
 private:
@@ -63,6 +85,7 @@ private:
     pa_context* context_ = nullptr;
     std::atomic<std::uint32_t> watched_ = PA_INVALID_INDEX;
     std::atomic<int> changes_ = 0;
+    std::atomic<int> streamChanges_ = 0;
 };
 
 } // namespace sonvela::test

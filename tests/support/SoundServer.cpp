@@ -17,18 +17,21 @@ namespace sonvela::test {
 using namespace std::chrono_literals;
 
 std::unique_ptr<SoundServer> SoundServer::make(const std::string& kind, const std::string& folder,
-                                               std::vector<SinkSpec> sinks) {
+                                               std::vector<SinkSpec> sinks,
+                                               std::vector<ChainSpec> chains) {
     if (kind == "pulseaudio") {
-        return std::make_unique<PulseServer>(folder, std::move(sinks));
+        return std::make_unique<PulseServer>(folder, std::move(sinks), std::move(chains));
     }
     if (kind == "pipewire") {
-        return std::make_unique<PipeWireServer>(folder, std::move(sinks));
+        return std::make_unique<PipeWireServer>(folder, std::move(sinks), std::move(chains));
     }
     throw std::invalid_argument("unknown sound server: " + kind);
 }
 
-SoundServer::SoundServer(std::string folder, std::vector<SinkSpec> sinks, std::string socket)
-    : folder_(std::move(folder)), sinks_(std::move(sinks)), socket_(std::move(socket)) {
+SoundServer::SoundServer(std::string folder, std::vector<SinkSpec> sinks,
+                         std::vector<ChainSpec> chains, std::string socket)
+    : folder_(std::move(folder)), sinks_(std::move(sinks)), chains_(std::move(chains)),
+      socket_(std::move(socket)) {
     for (const char* sub : {"/home", "/runtime"}) {
         makeDirs(folder_ + sub);
     }
@@ -55,6 +58,7 @@ ChildProcess& SoundServer::spawn(const std::vector<std::string>& argv,
 }
 
 void SoundServer::stop() {
+    players_.clear();
     control_.reset();
     while (!processes_.empty()) {
         processes_.back()->stop();
@@ -63,6 +67,7 @@ void SoundServer::stop() {
 }
 
 void SoundServer::kill() {
+    players_.clear();
     control_.reset();
     for (auto& process : processes_) {
         process->kill();
@@ -83,6 +88,13 @@ PulseClient* SoundServer::control() const {
         control_ = PulseClient::tryConnect(address());
     }
     return control_.get();
+}
+
+PulseClient& SoundServer::client() const {
+    if (PulseClient* client = control()) {
+        return *client;
+    }
+    throw std::runtime_error("the sound server does not answer:\n" + log());
 }
 
 std::string SoundServer::defaultSink() const {
@@ -112,6 +124,39 @@ void SoundServer::switchDefault(const std::string& sink) const {
     throw std::runtime_error("the default sink cannot be set to " + sink + ":\n" + log());
 }
 
+void SoundServer::play(const std::string& sink) {
+    players_.push_back(std::make_unique<ChildProcess>(
+        std::vector<std::string>{"paplay", "--raw", "--device=" + sink, "/dev/zero"},
+        environment({"PULSE_SERVER=" + address()}), folder_ + "/log"));
+}
+
+void SoundServer::runTool(const std::vector<std::string>& argv) const {
+    // A tool may come before WirePlumber has made the ports it names.
+    bool succeeded = eventually(
+        [&] {
+            ChildProcess tool(argv, environment({}), folder_ + "/log");
+            return tool.waitForExit(10s) == 0;
+        },
+        3s);
+    if (!succeeded) {
+        throw std::runtime_error(argv.front() + " " + argv.back() + " failed:\n" + log());
+    }
+}
+
+const ChainSpec& SoundServer::chain(const std::string& name) const {
+    auto found = std::find_if(chains_.begin(), chains_.end(),
+                              [&](const ChainSpec& c) { return c.name == name; });
+    if (found == chains_.end()) {
+        throw std::invalid_argument("no chain " + name);
+    }
+    return *found;
+}
+
+std::uint32_t SoundServer::sinkIndex(const std::string& name) const {
+    auto sink = client().sink(name);
+    return sink ? sink->index : PA_INVALID_INDEX;
+}
+
 void SoundServer::waitUntilReady() const {
     auto ready = [&](PulseClient& client) {
         auto names = client.sinkNames();
@@ -137,8 +182,67 @@ void SoundServer::waitUntilReady() const {
     throw std::runtime_error("the sound server did not get ready:\n" + log());
 }
 
-PulseServer::PulseServer(const std::string& folder, std::vector<SinkSpec> sinks)
-    : SoundServer(folder, std::move(sinks), folder + "/native") {
+void SoundServer::waitForChain(const ChainSpec& chain, std::vector<std::uint32_t> sinks) const {
+    std::sort(sinks.begin(), sinks.end());
+    bool there = eventually([&] {
+        std::vector<std::uint32_t> now;
+        for (const PulseClient::Stream& stream : streamsOf(chain)) {
+            now.push_back(stream.sink);
+        }
+        std::sort(now.begin(), now.end());
+        return now == sinks;
+    });
+    if (!there) {
+        throw std::runtime_error("the output of " + chain.name + " is not where it should be:\n" +
+                                 log());
+    }
+}
+
+void SoundServer::waitForChains() const {
+    for (const ChainSpec& chain : chains_) {
+        std::vector<std::uint32_t> outputs;
+        for (const std::string& output : chain.outputs) {
+            outputs.push_back(sinkIndex(output));
+        }
+        // EasyEffects' output is no stream a client could see.
+        waitForChain(chain, chain.kind == ChainSpec::Kind::EasyEffects
+                                ? std::vector<std::uint32_t>{}
+                                : outputs);
+    }
+}
+
+namespace {
+
+// The modules that make the chain on PulseAudio, each with its arguments.
+std::vector<std::pair<std::string, std::string>> pulseModules(const ChainSpec& chain) {
+    using Kind = ChainSpec::Kind;
+    const std::string sink = "sink_name=" + chain.name;
+    std::string outputs;
+    for (const std::string& output : chain.outputs) {
+        outputs += (outputs.empty() ? "" : ",") + output;
+    }
+    switch (chain.kind) {
+    case Kind::Remap:
+        return {{"module-remap-sink", sink + " master=" + outputs}};
+    case Kind::Virtual:
+        return {{"module-virtual-sink", sink + " master=" + outputs}};
+    case Kind::Combine:
+        return {{"module-combine-sink", sink + " slaves=" + outputs}};
+    case Kind::Loopback:
+        // Without source_dont_move the loopback would follow every new default to its monitor.
+        return {{"module-null-sink", sink},
+                {"module-loopback",
+                 "source=" + chain.name + ".monitor sink=" + outputs + " source_dont_move=true"}};
+    default:
+        throw std::invalid_argument(chain.name + ": PulseAudio has no such chain");
+    }
+}
+
+} // namespace
+
+PulseServer::PulseServer(const std::string& folder, std::vector<SinkSpec> sinks,
+                         std::vector<ChainSpec> chains)
+    : SoundServer(folder, std::move(sinks), std::move(chains), folder + "/native") {
     std::string script =
         "load-module module-native-protocol-unix auth-anonymous=1 socket=" + socket_ + "\n";
     for (const SinkSpec& sink : sinks_) {
@@ -157,22 +261,115 @@ void PulseServer::start() {
           environment({"PULSE_RUNTIME_PATH=" + folder_ + "/runtime",
                        "PULSE_STATE_PATH=" + folder_ + "/home/state"}));
     waitUntilReady();
+    // Loaded through a client, which learns the modules' indexes and so the chains' streams.
+    modules_.clear();
+    for (const ChainSpec& chain : chains_) {
+        for (const auto& [name, arguments] : pulseModules(chain)) {
+            std::uint32_t module = client().loadModule(name, arguments);
+            if (module == PA_INVALID_INDEX) {
+                throw std::runtime_error(name + " " + arguments + " failed:\n" + log());
+            }
+            modules_[chain.name].push_back(module);
+        }
+    }
+    waitForChains();
 }
 
-PipeWireServer::PipeWireServer(const std::string& folder, std::vector<SinkSpec> sinks)
-    : SoundServer(folder, std::move(sinks), folder + "/runtime/pulse/native") {
+std::vector<PulseClient::Stream> PulseServer::streamsOf(const ChainSpec& chain) const {
+    const auto& modules = modules_.at(chain.name);
+    std::vector<PulseClient::Stream> found;
+    for (const PulseClient::Stream& stream : client().streams()) {
+        if (std::find(modules.begin(), modules.end(), stream.ownerModule) != modules.end()) {
+            found.push_back(stream);
+        }
+    }
+    return found;
+}
+
+void PulseServer::moveChain(const std::string& name, const std::string& sink) {
+    const ChainSpec& moved = chain(name);
+    for (const PulseClient::Stream& stream : streamsOf(moved)) {
+        if (!client().moveStream(stream.index, sink)) {
+            throw std::runtime_error("the output of " + name + " cannot move to " + sink);
+        }
+    }
+    waitForChain(moved, {sinkIndex(sink)});
+}
+
+void PulseServer::unlinkChain(const std::string&) {
+    throw std::logic_error("PulseAudio moves a stream in one step, never showing it between sinks");
+}
+
+namespace {
+
+std::string nullSink(const std::string& name, const std::string& properties, int priority) {
+    // WirePlumber makes the sink of the highest priority the default one.
+    return "{ factory = adapter args = { factory.name = support.null-audio-sink "
+           "media.class = Audio/Sink audio.position = [ FL FR ] node.name = \"" +
+           name + "\" " + properties + " priority.session = " + std::to_string(priority) + " } }\n";
+}
+
+// The configuration module that makes the chain on PipeWire; its output stream is named after
+// the chain, so that it can be unlinked by name.
+std::string pipeWireModule(const ChainSpec& chain) {
+    using Kind = ChainSpec::Kind;
+    const std::string sides =
+        "audio.position = [ FL FR ] capture.props = { node.name = \"" + chain.name +
+        "\" media.class = Audio/Sink } playback.props = { node.name = \"" + chain.name +
+        ".output\" node.passive = true target.object = \"" + chain.outputs.front() + "\" }";
+    switch (chain.kind) {
+    case Kind::FilterChain:
+        return "{ name = libpipewire-module-filter-chain args = { filter.graph = { nodes = [ { "
+               "type = builtin name = copy label = copy } ] } " +
+               sides + " } }\n";
+    case Kind::Loopback:
+        return "{ name = libpipewire-module-loopback args = { " + sides + " } }\n";
+    case Kind::Combine: {
+        std::string matches;
+        for (const std::string& output : chain.outputs) {
+            matches += "{ node.name = \"" + output + "\" } ";
+        }
+        return "{ name = libpipewire-module-combine-stream args = { combine.mode = sink "
+               "node.name = \"" +
+               chain.name +
+               "\" combine.props = { audio.position = [ FL FR ] } stream.rules = [ { "
+               "matches = [ " +
+               matches + "] actions = { create-stream = { } } } ] } }\n";
+    }
+    default:
+        throw std::invalid_argument(chain.name + ": PipeWire makes no such chain by itself");
+    }
+}
+
+} // namespace
+
+PipeWireServer::PipeWireServer(const std::string& folder, std::vector<SinkSpec> sinks,
+                               std::vector<ChainSpec> chains)
+    : SoundServer(folder, std::move(sinks), std::move(chains), folder + "/runtime/pulse/native") {
     makeDirs(folder_ + "/config/pipewire/pipewire.conf.d");
-    std::string objects = "context.objects = [\n";
+    std::string objects = "context.objects = [\n", modules = "context.modules = [\n";
     int priority = 2000;
     for (const SinkSpec& sink : sinks_) {
-        // WirePlumber makes the sink of the highest priority the default one.
-        objects += "{ factory = adapter args = { factory.name = support.null-audio-sink "
-                   "media.class = Audio/Sink audio.position = [ FL FR ] node.name = \"" +
-                   sink.name + "\" node.description = \"" + sink.description +
-                   "\" device.form_factor = \"" + sink.formFactor +
-                   "\" priority.session = " + std::to_string(priority--) + " } }\n";
+        objects += nullSink(sink.name,
+                            "node.description = \"" + sink.description +
+                                "\" device.form_factor = \"" + sink.formFactor + "\"",
+                            priority--);
     }
-    writeAll(folder_ + "/config/pipewire/pipewire.conf.d/sonvela-test-sinks.conf", objects + "]\n");
+    for (const ChainSpec& chain : chains_) {
+        if (chain.kind == ChainSpec::Kind::EasyEffects) {
+            // Its own volume is not heard: EasyEffects reads the monitor at full level.
+            objects += nullSink(chain.name,
+                                "application.id = \"com.github.wwmm.easyeffects\" "
+                                "node.virtual = true monitor.channel-volumes = false",
+                                1);
+        } else {
+            modules += pipeWireModule(chain);
+        }
+    }
+    // Added to the main configuration's objects and modules, module-access among them, without
+    // which clients hang.
+    writeAll(folder_ + "/config/pipewire/pipewire.conf.d/sonvela-test-sinks.conf",
+             objects + "]\n" + modules + "]\n");
 }
 
 PipeWireServer::~PipeWireServer() {
@@ -193,6 +390,13 @@ void PipeWireServer::start() {
     spawn({"wireplumber"}, variables);
     spawn({"pipewire-pulse"}, variables);
     waitUntilReady();
+    waitForChains();
+    linked_.clear();
+    for (const ChainSpec& chain : chains_) {
+        if (chain.kind == ChainSpec::Kind::EasyEffects) {
+            link(chain, chain.outputs.front(), true);
+        }
+    }
     if (firstStart && sinks_.size() > 1) {
         // Until WirePlumber has taken in every sink, a switch can be acknowledged and lost, and
         // a connection made meanwhile may refuse switches for as long as it lasts. Once a
@@ -201,6 +405,62 @@ void PipeWireServer::start() {
         switchDefault(sinks_.back().name);
         switchDefault(sinks_.front().name);
     }
+}
+
+std::vector<PulseClient::Stream> PipeWireServer::streamsOf(const ChainSpec& chain) const {
+    auto sink = client().sink(chain.name);
+    std::vector<PulseClient::Stream> found;
+    for (const PulseClient::Stream& stream : client().streams()) {
+        if (sink && !sink->linkGroup.empty() && stream.linkGroup == sink->linkGroup) {
+            found.push_back(stream);
+        }
+    }
+    return found;
+}
+
+void PipeWireServer::link(const ChainSpec& chain, const std::string& sink, bool linked) {
+    for (const char* channel : {"FL", "FR"}) {
+        std::vector<std::string> argv = {"pw-link", chain.name + ":monitor_" + channel,
+                                         sink + ":playback_" + channel};
+        if (!linked) {
+            argv.insert(argv.begin() + 1, "--disconnect");
+        }
+        runTool(argv);
+    }
+    linked_[chain.name] = linked ? sink : "";
+}
+
+void PipeWireServer::moveChain(const std::string& name, const std::string& sink) {
+    const ChainSpec& moved = chain(name);
+    if (moved.kind == ChainSpec::Kind::EasyEffects) {
+        if (!linked_[name].empty()) {
+            link(moved, linked_[name], false);
+        }
+        link(moved, sink, true);
+        return;
+    }
+    for (const PulseClient::Stream& stream : streamsOf(moved)) {
+        runTool({"pw-metadata", stream.node, "target.object", sink});
+    }
+    waitForChain(moved, {sinkIndex(sink)});
+}
+
+void PipeWireServer::unlinkChain(const std::string& name) {
+    const ChainSpec& unlinked = chain(name);
+    auto sinks = client().sinks();
+    for (const PulseClient::Stream& stream : streamsOf(unlinked)) {
+        auto sink = std::find_if(sinks.begin(), sinks.end(), [&](const PulseClient::Sink& s) {
+            return s.index == stream.sink;
+        });
+        for (const char* channel : {"FL", "FR"}) {
+            if (sink != sinks.end()) {
+                runTool({"pw-link", "--disconnect", name + ".output:output_" + channel,
+                         sink->name + ":playback_" + channel});
+            }
+        }
+    }
+    // WirePlumber leaves it so: it still counts the links as made.
+    waitForChain(unlinked, {PA_INVALID_INDEX});
 }
 
 } // namespace sonvela::test

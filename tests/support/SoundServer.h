@@ -1,21 +1,38 @@
 #pragma once
 
 #include "tests/support/ChildProcess.h"
+#include "tests/support/PulseClient.h"
 
+#include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
 
 namespace sonvela::test {
 
-class PulseClient;
-
 // A null sink of a test server; the form factor decides its output type ("headphone" is "hdpn").
 struct SinkSpec {
     std::string name;
     std::string formFactor;
     std::string description;
+};
+
+// An effects sink in front of null sinks, set up the way desktops do it: programs play into
+// the sink `name`, and the sound goes on to the sinks in `outputs`.
+struct ChainSpec {
+    enum class Kind {
+        Remap,       // PulseAudio module-remap-sink
+        Virtual,     // PulseAudio module-virtual-sink
+        Combine,     // PulseAudio module-combine-sink, PipeWire combine-stream: every output
+        Loopback,    // a null sink whose monitor a loopback plays (PipeWire: module-loopback)
+        FilterChain, // PipeWire filter-chain with the builtin copy plugin
+        EasyEffects, // a virtual null sink like EasyEffects' own, its monitor linked by hand
+    };
+    Kind kind;
+    std::string name;
+    std::vector<std::string> outputs;
 };
 
 // A private sound server for one test, with everything it keeps inside a folder of the test's
@@ -25,7 +42,8 @@ class SoundServer {
 public:
     // "pulseaudio" or "pipewire".
     static std::unique_ptr<SoundServer> make(const std::string& kind, const std::string& folder,
-                                             std::vector<SinkSpec> sinks);
+                                             std::vector<SinkSpec> sinks,
+                                             std::vector<ChainSpec> chains = {});
 
     virtual ~SoundServer();
     SoundServer(const SoundServer&) = delete;
@@ -34,8 +52,9 @@ public:
     // What PULSE_SERVER must say for a client of this server: "unix:" and the socket's path.
     std::string address() const { return "unix:" + socket_; }
 
-    // Starts it (again, after kill()) and waits until it answers with every sink and a default
-    // sink; throws std::runtime_error, with the server's output, when it does not.
+    // Starts it (again, after kill()) and waits until it answers with every sink, every chain
+    // playing on, and one of the sinks as the default; throws std::runtime_error, with the
+    // server's output, when it does not.
     virtual void start() = 0;
     // SIGTERM, then SIGKILL, newest process first.
     void stop();
@@ -54,17 +73,43 @@ public:
     // not happen.
     void switchDefault(const std::string& sink) const;
 
+    // Moves the chain's output to the sink, as a mixer does, and waits until it plays there.
+    virtual void moveChain(const std::string& chain, const std::string& sink) = 0;
+    // Leaves the chain's output playing into no sink, as halfway through a move; only PipeWire
+    // shows this to clients.
+    virtual void unlinkChain(const std::string& chain) = 0;
+    // The streams that carry the chain's output on.
+    std::vector<PulseClient::Stream> chainStreams(const std::string& name) const {
+        return streamsOf(chain(name));
+    }
+    // Silence played into the sink until the server stops: only while something plays does
+    // PipeWire tell clients of a move, and a PulseAudio loopback adjust its rate.
+    void play(const std::string& sink);
+
 protected:
-    SoundServer(std::string folder, std::vector<SinkSpec> sinks, std::string socket);
+    SoundServer(std::string folder, std::vector<SinkSpec> sinks, std::vector<ChainSpec> chains,
+                std::string socket);
 
     std::vector<std::string> environment(const std::vector<std::string>& extra) const;
     ChildProcess& spawn(const std::vector<std::string>& argv,
                         const std::vector<std::string>& environment);
     // Polls until the server answers as start() promises, or throws.
     void waitUntilReady() const;
+    // Runs one of the server's command line tools to its end; throws when it fails.
+    void runTool(const std::vector<std::string>& argv) const;
+    const ChainSpec& chain(const std::string& name) const;
+    // The streams that carry the chain's output.
+    virtual std::vector<PulseClient::Stream> streamsOf(const ChainSpec& chain) const = 0;
+    // Waits until the chain's streams play into these sinks, one each (PA_INVALID_INDEX: none).
+    void waitForChain(const ChainSpec& chain, std::vector<std::uint32_t> sinks) const;
+    // Waits until every chain plays into its outputs.
+    void waitForChains() const;
+    std::uint32_t sinkIndex(const std::string& name) const;
+    PulseClient& client() const;
 
     std::string folder_;
     std::vector<SinkSpec> sinks_;
+    std::vector<ChainSpec> chains_;
     std::string socket_;
     std::vector<std::unique_ptr<ChildProcess>> processes_;
 
@@ -75,25 +120,47 @@ private:
     PulseClient* control() const;
 
     mutable std::unique_ptr<PulseClient> control_;
+    std::vector<std::unique_ptr<ChildProcess>> players_;
 };
 
-// pulseaudio -n with the native protocol on a socket in the folder and the null sinks.
+// pulseaudio -n with the native protocol on a socket in the folder and the null sinks; the
+// chains' modules are loaded once it answers.
 class PulseServer : public SoundServer {
 public:
-    PulseServer(const std::string& folder, std::vector<SinkSpec> sinks);
+    PulseServer(const std::string& folder, std::vector<SinkSpec> sinks,
+                std::vector<ChainSpec> chains = {});
     void start() override;
+    void moveChain(const std::string& chain, const std::string& sink) override;
+    void unlinkChain(const std::string& chain) override;
+
+private:
+    std::vector<PulseClient::Stream> streamsOf(const ChainSpec& chain) const override;
+
+    // The modules each chain's sink and streams belong to.
+    std::map<std::string, std::vector<std::uint32_t>> modules_;
 };
 
 // pipewire, wireplumber and pipewire-pulse on a session bus of their own (which stays up across
-// kill() and start()); the null sinks come from a pipewire.conf.d file.
+// kill() and start()); the null sinks and chains come from a pipewire.conf.d file. Moves go
+// through PipeWire's own tools: pactl loses some of them there.
 class PipeWireServer : public SoundServer {
 public:
-    PipeWireServer(const std::string& folder, std::vector<SinkSpec> sinks);
+    PipeWireServer(const std::string& folder, std::vector<SinkSpec> sinks,
+                   std::vector<ChainSpec> chains = {});
     ~PipeWireServer() override;
     void start() override;
+    void moveChain(const std::string& chain, const std::string& sink) override;
+    void unlinkChain(const std::string& chain) override;
 
 private:
+    std::vector<PulseClient::Stream> streamsOf(const ChainSpec& chain) const override;
+    // Links or unlinks the monitor of a sink like EasyEffects' to the sink's playback ports.
+    void link(const ChainSpec& chain, const std::string& sink, bool linked);
+    void writeConfiguration() const;
+
     std::unique_ptr<ChildProcess> bus_;
+    // Where each chain of the EasyEffects kind is linked to now.
+    std::map<std::string, std::string> linked_;
 };
 
 } // namespace sonvela::test
