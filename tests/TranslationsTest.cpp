@@ -7,7 +7,6 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <sstream>
 
 using sonvela::test::readAll;
 
@@ -15,9 +14,8 @@ namespace {
 
 std::vector<std::string> languages() {
     std::vector<std::string> list;
-    std::istringstream names(SONVELA_LANGUAGES);
-    for (std::string name; std::getline(names, name, ',');) {
-        list.push_back(name);
+    for (const QString& name : QString(SONVELA_LANGUAGES).split(',')) {
+        list.push_back(name.toStdString());
     }
     return list;
 }
@@ -30,13 +28,6 @@ std::multiset<std::string> placeholders(const std::string& text) {
         found.insert(match.captured().toStdString());
     }
     return found;
-}
-
-// Whether the text holds a match of the pattern.
-bool holds(const std::string& text, const std::string& pattern) {
-    return QRegularExpression(QString::fromStdString(pattern))
-        .match(QString::fromStdString(text))
-        .hasMatch();
 }
 
 struct TableCase {
@@ -146,19 +137,22 @@ TEST(LinguistFiles, EveryWindowTextHasAFinishedTranslation) {
 
 // The desktop entry's and the metainfo's texts in every language.
 TEST(DesktopFiles, NameAndSummaryInEveryLanguage) {
-    std::string entry =
-        readAll(SONVELA_SOURCE_DIR "/resources/desktop/org.sonvela.Sonvela.desktop");
-    std::string metainfo =
-        readAll(SONVELA_SOURCE_DIR "/resources/desktop/org.sonvela.Sonvela.metainfo.xml.in");
-    for (const std::string& language : languages()) {
-        for (const char* key : {"Name", "Comment", "Keywords"}) {
-            EXPECT_TRUE(holds(entry, "\n" + std::string(key) + "\\[" + language + "\\]=.+\n"))
-                << key << "[" << language << "]";
-        }
-        for (const char* tag : {"name", "summary", "caption"}) {
+    auto text = [](const char* name) {
+        return QString::fromStdString(
+            readAll(std::string(SONVELA_SOURCE_DIR "/resources/desktop/") + name));
+    };
+    QString entry = text("org.sonvela.Sonvela.desktop");
+    QString metainfo = text("org.sonvela.Sonvela.metainfo.xml.in");
+    for (const QString& language : QString(SONVELA_LANGUAGES).split(',')) {
+        for (const QString key : {"Name", "Comment", "Keywords"}) {
             EXPECT_TRUE(
-                holds(metainfo, "<" + std::string(tag) + " xml:lang=\"" + language + "\">.+</"))
-                << tag << " " << language;
+                entry.contains(QRegularExpression("\n" + key + "\\[" + language + "\\]=.+\n")))
+                << key.toStdString() << "[" << language.toStdString() << "]";
+        }
+        for (const QString tag : {"name", "summary", "caption"}) {
+            EXPECT_TRUE(metainfo.contains(
+                QRegularExpression("<" + tag + " xml:lang=\"" + language + "\">.+</")))
+                << tag.toStdString() << " " << language.toStdString();
         }
     }
 }
