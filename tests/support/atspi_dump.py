@@ -1,5 +1,5 @@
 #!/usr/bin/python3
-"""atspi_dump.py [--language de] [--press NAME]... [--timeout S] -- PROGRAM [ARGS...]
+"""atspi_dump.py [--language de] [--press NAME]... -- PROGRAM [ARGS...]
 
 Runs the program on a private X server with private session and accessibility buses, and prints
 what screen readers see of it, one JSON line per accessible object: once its first window is
@@ -9,7 +9,6 @@ import argparse
 import json
 import os
 import shutil
-import signal
 import subprocess
 import sys
 import tempfile
@@ -26,11 +25,10 @@ def start(folder, name, command):
     return server, line
 
 
-def walk(accessible, Atspi, depth, dump, out):
+def walk(accessible, Atspi, dump, out):
     try:
         line = {
             "dump": dump,
-            "depth": depth,
             "role": accessible.get_role_name(),
             "name": accessible.get_name() or "",
             "description": accessible.get_description() or "",
@@ -43,7 +41,7 @@ def walk(accessible, Atspi, depth, dump, out):
     for index in range(accessible.get_child_count()):
         child = accessible.get_child_at_index(index)
         if child is not None:
-            walk(child, Atspi, depth + 1, dump, out)
+            walk(child, Atspi, dump, out)
 
 
 def find_application(Atspi, pid, deadline):
@@ -72,7 +70,6 @@ def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--language")
     parser.add_argument("--press", action="append", default=[])
-    parser.add_argument("--timeout", type=float, default=20.0)
     parser.add_argument("program", nargs=argparse.REMAINDER)
     args = parser.parse_args()
     program = [word for word in args.program if word != "--"] if args.program else []
@@ -106,7 +103,7 @@ def main():
         with open(os.path.join(folder, "program.log"), "wb") as log:
             program_process = subprocess.Popen(program, env=environment, stdout=log, stderr=log)
         children.append(program_process)
-        deadline = time.monotonic() + args.timeout
+        deadline = time.monotonic() + 20
         app = find_application(Atspi, program_process.pid, deadline)
         if app is None:
             sys.stderr.write("the program showed no accessible window\n")
@@ -114,19 +111,19 @@ def main():
             return 1
         time.sleep(0.5)  # let the first refresh fill the window
         out = []
-        walk(app, Atspi, 0, 0, out)
+        walk(app, Atspi, 0, out)
         for dump, name in enumerate(args.press, start=1):
             if not press(app, name):
                 raise RuntimeError("nothing named " + name + " to press")
             time.sleep(0.5)
-            walk(app, Atspi, 0, dump, out)
+            walk(app, Atspi, dump, out)
         for line in out:
             print(json.dumps(line, ensure_ascii=False))
         return 0
     finally:
         for child in reversed(children):
             if child.poll() is None:
-                child.send_signal(signal.SIGTERM)
+                child.terminate()
                 try:
                     child.wait(5)
                 except subprocess.TimeoutExpired:
