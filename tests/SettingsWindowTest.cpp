@@ -132,6 +132,7 @@ const RefreshCase kRefreshCases[] = {
     {"IntegerBelowAnyShowsZero", "hdpn", 0.2f, Value(LargeInteger{"-99999999999999999999"}), 0,
      "Headphones"},
     {"UnsignedMaxShowsItsPercent", "hdpn", 0.2f, Value(UINT64_MAX), 0xFFFFFFFFu, "Headphones"},
+    {"TinyTextShowsZero", "hdpn", 0.2f, Value("0." + std::string(45, '0') + "1"), 0, "Headphones"},
     {"UnknownKindShowsItsCode", "zzzz", 0.5f, {}, 50, "zzzz"}};
 
 INSTANTIATE_TEST_SUITE_P(Cases, Refresh, testing::ValuesIn(kRefreshCases),
