@@ -13,7 +13,7 @@ using namespace sonvela::test;
 
 namespace {
 
-TEST(ConfigPaths, TheTableLiesInPrivateFoldersMadeOnlyInsideTheConfigHome) {
+TEST(ConfigPaths, TheTablesLieInPrivateFoldersMadeOnlyInsideTheConfigHome) {
     TempHome home;
     const std::string fresh = home.path() + "/config", unmade = home.path() + "/missing/config";
     const fs::perms configHomeBefore = fs::status(home.configHome()).permissions();
@@ -31,24 +31,23 @@ TEST(ConfigPaths, TheTableLiesInPrivateFoldersMadeOnlyInsideTheConfigHome) {
     }
     EXPECT_EQ(fs::status(home.configHome()).permissions(), configHomeBefore);
     EXPECT_FALSE(fs::exists(home.path() + "/missing"));
+
+    // The ceilings are looked up without making a folder; the first one stored makes them.
+    const std::string other = home.path() + "/other";
+    setenv("XDG_CONFIG_HOME", other.c_str(), 1);
+    std::optional<std::string> ceilings = CeilingTable::getUserCeilingsFilePath();
+    EXPECT_EQ(ceilings, other + "/Sonvela/ceilings.plist");
+    EXPECT_EQ(CeilingTable::ceiling(ceilings, "hdpn"), std::nullopt);
+    EXPECT_FALSE(fs::exists(other)) << "a look-up makes nothing";
+    ASSERT_TRUE(CeilingTable::storeCeiling(ceilings, "hdpn", 0.5f));
+    EXPECT_EQ(CeilingTable::ceiling(ceilings, "hdpn"), 0.5f);
+    for (const std::string& made : {other, other + "/Sonvela"}) {
+        EXPECT_EQ(fs::status(made).permissions(), fs::perms::owner_all) << made;
+    }
+
     unsetenv("XDG_CONFIG_HOME");
     setenv("HOME", "relative", 1);
     EXPECT_EQ(AppUtil::getUserConfigFilePath(), std::nullopt); // never relative to where we run
-}
-
-TEST(ConfigPaths, TheCeilingsAreFoundWithoutMakingAFolderAndTheFirstOneMakesThem) {
-    TempHome home;
-    const std::string fresh = home.path() + "/config";
-    setenv("XDG_CONFIG_HOME", fresh.c_str(), 1);
-    std::optional<std::string> path = CeilingTable::getUserCeilingsFilePath();
-    EXPECT_EQ(path, fresh + "/Sonvela/ceilings.plist");
-    EXPECT_EQ(CeilingTable::ceiling(path, "hdpn"), std::nullopt);
-    EXPECT_FALSE(fs::exists(fresh)) << "a look-up makes nothing";
-    ASSERT_TRUE(CeilingTable::storeCeiling(path, "hdpn", 0.5f));
-    EXPECT_EQ(CeilingTable::ceiling(path, "hdpn"), 0.5f);
-    for (const std::string& made : {fresh, fresh + "/Sonvela"}) {
-        EXPECT_EQ(fs::status(made).permissions(), fs::perms::owner_all) << made;
-    }
 }
 
 // Another user who can write into a shared runtime folder must not be able to take our lock

@@ -3,7 +3,6 @@
 #include "platform/names/ProductNames.h"
 #include "platform/plist/PlistFile.h"
 #include "platform/process/ApplicationLauncher.h"
-#include "shared/SonvelaNames.h"
 #include "tests/support/TempHome.h"
 
 #include <gtest/gtest.h>
@@ -21,7 +20,7 @@ namespace {
 
 // The platform layer names nothing of its own: a program that has not handed over its names
 // gets no preferences file, no autostart entry and no launched-hidden request, never files
-// straight in the config folder.
+// straight in the config folder. (With the names, the other tests use all three.)
 TEST(Preferences, WithoutTheProductsNamesThereIsNoFile) {
     TempHome home;
     setenv("SONVELA_LAUNCHED_HIDDEN", "1", 1);
@@ -29,12 +28,6 @@ TEST(Preferences, WithoutTheProductsNamesThereIsNoFile) {
     EXPECT_EQ(preferencesFile("org.example.app", kCFPreferencesCurrentUser), std::nullopt);
     EXPECT_EQ(platform::loginwindow::autostartEntryPath(kCFPreferencesCurrentUser), std::nullopt);
     EXPECT_FALSE(platform::process::launchedHidden());
-    useSonvelaNames();
-    EXPECT_EQ(preferencesFile("org.example.app", kCFPreferencesCurrentUser),
-              home.configHome() + "/sonvela-preferences/org.example.app.plist");
-    EXPECT_EQ(platform::loginwindow::autostartEntryPath(kCFPreferencesCurrentUser),
-              home.configHome() + "/autostart/sonvela-loginwindow.desktop");
-    EXPECT_TRUE(platform::process::launchedHidden());
 }
 
 TEST(Preferences, OnlyTheUnreadableFileThatWasReadIsMovedAside) {

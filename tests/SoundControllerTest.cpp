@@ -24,14 +24,19 @@ const float kBelowThreshold = std::nextafter(0.001f, 0.0f);
 const float kInf = std::numeric_limits<float>::infinity();
 const float kNaN = std::numeric_limits<float>::quiet_NaN();
 
-enum class Action { Set, Increase, Decrease, Limit };
+// What the user or the helper does, with a volume where it takes one.
+using Action = void (*)(float);
+const Action kSet = [](float volume) { controller().setHardwareVolume(volume); };
+const Action kIncrease = [](float) { controller().increaseVolume(); };
+const Action kDecrease = [](float) { controller().decreaseVolume(); };
+const Action kLimit = [](float volume) { controller().limitHardwareVolume(volume); };
 
 struct Case {
     const char* name;
     float startVolume;
     bool startMuted;
     Action action;
-    float value;       // for Set and Limit
+    float value;
     float volumeAfter; // NaN: expect NaN
     bool mutedAfter;
     std::optional<Call> failing = std::nullopt;
@@ -52,21 +57,7 @@ TEST_P(Write, LeavesTheDeviceAsExpected) {
         audio.backend->fail(*c.failing);
     }
 
-    switch (c.action) {
-    case Action::Set:
-        controller().setHardwareVolume(c.value);
-        break;
-    case Action::Increase:
-        controller().increaseVolume();
-        break;
-    case Action::Decrease:
-        controller().decreaseVolume();
-        break;
-    case Action::Limit:
-        controller().limitHardwareVolume(c.value);
-        break;
-    }
-
+    c.action(c.value);
     auto device = *audio.backend->device(id);
     if (std::isnan(c.volumeAfter)) {
         EXPECT_TRUE(std::isnan(device.volume));
@@ -82,29 +73,27 @@ TEST_P(Write, LeavesTheDeviceAsExpected) {
 
 // clang-format off
 INSTANTIATE_TEST_SUITE_P(Cases, Write, testing::Values(
-    Case{"ZeroMutesAndKeepsVolume", 0.4f, false, Action::Set, 0.0f, 0.4f, true},
-    Case{"NegativeMutes", 0.4f, false, Action::Set, -0.5f, 0.4f, true},
-    Case{"MinusInfinityMutes", 0.4f, false, Action::Set, -kInf, 0.4f, true},
-    Case{"BelowThresholdMutes", 0.4f, false, Action::Set, kBelowThreshold, 0.4f, true},
+    Case{"ZeroMutesAndKeepsVolume", 0.4f, false, kSet, 0.0f, 0.4f, true},
+    Case{"NegativeMutes", 0.4f, false, kSet, -0.5f, 0.4f, true},
+    Case{"MinusInfinityMutes", 0.4f, false, kSet, -kInf, 0.4f, true},
+    Case{"BelowThresholdMutes", 0.4f, false, kSet, kBelowThreshold, 0.4f, true},
     // The float nearest 0.001 lies just above it.
-    Case{"NearestToThresholdIsAVolume", 0.4f, true, Action::Set, 0.001f, 0.001f, false},
-    Case{"HalfOnMutedDeviceUnmutes", 0.2f, true, Action::Set, 0.5f, 0.5f, false},
-    Case{"AboveOneIsClamped", 0.2f, true, Action::Set, 1.5f, 1.0f, false},
-    Case{"InfinityIsClamped", 0.2f, false, Action::Set, kInf, 1.0f, false},
-    Case{"NaNIsWrittenUnclamped", 0.2f, true, Action::Set, kNaN, kNaN, false},
-    Case{"RejectedVolumeLeavesTheMute", 0.3f, true, Action::Set, 0.8f, 0.3f, true, Call::SetVolume},
-    Case{"RejectedMuteAlertsOnce", 0.3f, false, Action::Set, 0.0f, 0.3f, false, Call::SetMuted, 1},
-    Case{"RejectedStepChangesNothing", 0.3f, false, Action::Decrease, 0, 0.3f, false,
-         Call::SetVolume},
-    Case{"StepDownToZeroMutes", 0.0625f, false, Action::Decrease, 0, 0.0625f, true},
-    Case{"StepUpUnmutes", 0.0625f, true, Action::Increase, 0, 0.125f, false},
-    Case{"StepUpStopsAtOne", 0.97f, false, Action::Increase, 0, 1.0f, false},
-    Case{"StepUpFromAnUnreadableVolume", 0.5f, true, Action::Increase, 0, 0.0625f, false,
-         Call::Volume},
-    Case{"LimitLowersAndLeavesTheMute", 0.9f, true, Action::Limit, 0.6f, 0.6f, true},
-    Case{"LimitNeverRaises", 0.3f, false, Action::Limit, 0.6f, 0.3f, false},
-    Case{"LimitCutsABoostToFullVolume", 1.3f, false, Action::Limit, 1.0f, 1.0f, false},
-    Case{"LimitBelowTheThresholdMutes", 0.3f, false, Action::Limit, 0.0005f, 0.3f, true}),
+    Case{"NearestToThresholdIsAVolume", 0.4f, true, kSet, 0.001f, 0.001f, false},
+    Case{"HalfOnMutedDeviceUnmutes", 0.2f, true, kSet, 0.5f, 0.5f, false},
+    Case{"AboveOneIsClamped", 0.2f, true, kSet, 1.5f, 1.0f, false},
+    Case{"InfinityIsClamped", 0.2f, false, kSet, kInf, 1.0f, false},
+    Case{"NaNIsWrittenUnclamped", 0.2f, true, kSet, kNaN, kNaN, false},
+    Case{"RejectedVolumeLeavesTheMute", 0.3f, true, kSet, 0.8f, 0.3f, true, Call::SetVolume},
+    Case{"RejectedMuteAlertsOnce", 0.3f, false, kSet, 0.0f, 0.3f, false, Call::SetMuted, 1},
+    Case{"RejectedStepChangesNothing", 0.3f, false, kDecrease, 0, 0.3f, false, Call::SetVolume},
+    Case{"StepDownToZeroMutes", 0.0625f, false, kDecrease, 0, 0.0625f, true},
+    Case{"StepUpUnmutes", 0.0625f, true, kIncrease, 0, 0.125f, false},
+    Case{"StepUpStopsAtOne", 0.97f, false, kIncrease, 0, 1.0f, false},
+    Case{"StepUpFromAnUnreadableVolume", 0.5f, true, kIncrease, 0, 0.0625f, false, Call::Volume},
+    Case{"LimitLowersAndLeavesTheMute", 0.9f, true, kLimit, 0.6f, 0.6f, true},
+    Case{"LimitNeverRaises", 0.3f, false, kLimit, 0.6f, 0.3f, false},
+    Case{"LimitCutsABoostToFullVolume", 1.3f, false, kLimit, 1.0f, 1.0f, false},
+    Case{"LimitBelowTheThresholdMutes", 0.3f, false, kLimit, 0.0005f, 0.3f, true}),
     [](const auto& info) { return std::string(info.param.name); });
 // clang-format on
 
@@ -121,15 +110,6 @@ TEST(SoundController, VolumeReadsOnlyValuesInRange) {
     EXPECT_TRUE(std::isnan(controller().getHardwareVolume()));
     audio.backend->fail(Call::Volume);
     EXPECT_EQ(controller().getHardwareVolume(), 0.0f);
-}
-
-TEST(SoundController, OutputTypeIsTheDataSourceMostSignificantByteFirst) {
-    SimulatedAudio audio;
-    AudioDeviceID id = audio.output("ispk", 0.5f);
-    EXPECT_EQ(controller().getAudioDeviceDataSourceName(), "ispk");
-    EXPECT_EQ(controller().getOutputDeviceID(), id);
-    audio.backend->fail(Call::OutputType);
-    EXPECT_EQ(controller().getAudioDeviceDataSourceName(), std::string(4, '\0'));
 }
 
 TEST(SoundController, EachCallActsOnTheDefaultOfItsOwnMomentOrTheLastOneFound) {

@@ -7,7 +7,6 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <sstream>
 
 using sonvela::test::readAll;
 
@@ -15,9 +14,8 @@ namespace {
 
 std::vector<std::string> languages() {
     std::vector<std::string> list;
-    std::istringstream names(SONVELA_LANGUAGES);
-    for (std::string name; std::getline(names, name, ',');) {
-        list.push_back(name);
+    for (const QString& name : QString(SONVELA_LANGUAGES).split(',')) {
+        list.push_back(name.toStdString());
     }
     return list;
 }
@@ -30,13 +28,6 @@ std::multiset<std::string> placeholders(const std::string& text) {
         found.insert(match.captured().toStdString());
     }
     return found;
-}
-
-// Whether the text holds a match of the pattern.
-bool holds(const std::string& text, const std::string& pattern) {
-    return QRegularExpression(QString::fromStdString(pattern))
-        .match(QString::fromStdString(text))
-        .hasMatch();
 }
 
 struct TableCase {
@@ -83,17 +74,6 @@ const TableCase kTableCases[] = {
 INSTANTIATE_TEST_SUITE_P(Tables, StringsTable, testing::ValuesIn(kTableCases),
                          [](const auto& info) { return std::string(info.param.name); });
 
-std::vector<std::string> windowSources() {
-    std::vector<std::string> sources;
-    for (const auto& entry : std::filesystem::directory_iterator(SONVELA_SOURCE_DIR "/app")) {
-        std::string extension = entry.path().extension();
-        if (extension == ".cpp" || extension == ".h" || extension == ".ui") {
-            sources.push_back(entry.path());
-        }
-    }
-    return sources;
-}
-
 // The messages of a Linguist file that have no finished translation, or lose a placeholder.
 std::vector<std::string> untranslated(const std::string& ts) {
     std::vector<std::string> missing;
@@ -129,13 +109,10 @@ TEST(LinguistFiles, EveryWindowTextHasAFinishedTranslation) {
         std::string ts = home.path() + "/" + language + ".ts";
         std::filesystem::copy_file(
             SONVELA_SOURCE_DIR "/resources/Sonvela/" + language + ".lproj/Sonvela.ts", ts);
-        QStringList arguments{"-no-obsolete", "-locations", "none", "-silent"};
-        for (const std::string& source : windowSources()) {
-            arguments << QString::fromStdString(source);
-        }
-        arguments << "-ts" << QString::fromStdString(ts);
         QProcess lupdate;
-        lupdate.start(SONVELA_LUPDATE, arguments);
+        lupdate.start(SONVELA_LUPDATE,
+                      {"-no-obsolete", "-locations", "none", "-silent", "-extensions", "cpp,h,ui",
+                       SONVELA_SOURCE_DIR "/app", "-ts", QString::fromStdString(ts)});
         ASSERT_TRUE(lupdate.waitForFinished(60000));
         ASSERT_EQ(lupdate.exitCode(), 0) << lupdate.readAllStandardError().toStdString();
         EXPECT_EQ(untranslated(ts), std::vector<std::string>()) << language;
@@ -146,19 +123,22 @@ TEST(LinguistFiles, EveryWindowTextHasAFinishedTranslation) {
 
 // The desktop entry's and the metainfo's texts in every language.
 TEST(DesktopFiles, NameAndSummaryInEveryLanguage) {
-    std::string entry =
-        readAll(SONVELA_SOURCE_DIR "/resources/desktop/org.sonvela.Sonvela.desktop");
-    std::string metainfo =
-        readAll(SONVELA_SOURCE_DIR "/resources/desktop/org.sonvela.Sonvela.metainfo.xml.in");
-    for (const std::string& language : languages()) {
-        for (const char* key : {"Name", "Comment", "Keywords"}) {
-            EXPECT_TRUE(holds(entry, "\n" + std::string(key) + "\\[" + language + "\\]=.+\n"))
-                << key << "[" << language << "]";
-        }
-        for (const char* tag : {"name", "summary", "caption"}) {
+    auto text = [](const char* name) {
+        return QString::fromStdString(
+            readAll(std::string(SONVELA_SOURCE_DIR "/resources/desktop/") + name));
+    };
+    QString entry = text("org.sonvela.Sonvela.desktop");
+    QString metainfo = text("org.sonvela.Sonvela.metainfo.xml.in");
+    for (const QString& language : QString(SONVELA_LANGUAGES).split(',')) {
+        for (const QString key : {"Name", "Comment", "Keywords"}) {
             EXPECT_TRUE(
-                holds(metainfo, "<" + std::string(tag) + " xml:lang=\"" + language + "\">.+</"))
-                << tag << " " << language;
+                entry.contains(QRegularExpression("\n" + key + "\\[" + language + "\\]=.+\n")))
+                << key.toStdString() << "[" << language.toStdString() << "]";
+        }
+        for (const QString tag : {"name", "summary", "caption"}) {
+            EXPECT_TRUE(metainfo.contains(
+                QRegularExpression("<" + tag + " xml:lang=\"" + language + "\">.+</")))
+                << tag.toStdString() << " " << language.toStdString();
         }
     }
 }

@@ -1,5 +1,7 @@
 #include "tests/support/ChildProcess.h"
 
+#include "tests/support/Eventually.h"
+
 #include <cerrno>
 #include <csignal>
 #include <cstring>
@@ -9,7 +11,6 @@
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <sys/wait.h>
-#include <thread>
 #include <unistd.h>
 
 namespace sonvela::test {
@@ -78,25 +79,19 @@ ChildProcess::~ChildProcess() {
 }
 
 bool ChildProcess::reap(int options) {
-    if (exitCode_) {
-        return true;
-    }
     int status = 0;
     pid_t result = 0;
-    do {
-        result = waitpid(pid_, &status, options);
-    } while (result < 0 && errno == EINTR);
-    if (result == 0) {
-        return false;
+    if (!exitCode_) {
+        do {
+            result = waitpid(pid_, &status, options);
+        } while (result < 0 && errno == EINTR);
     }
-    if (result < 0) {
-        exitCode_ = -1;
-    } else if (WIFEXITED(status)) {
-        exitCode_ = WEXITSTATUS(status);
-    } else {
-        exitCode_ = 128 + WTERMSIG(status);
+    if (result != 0) {
+        exitCode_ = result < 0          ? -1
+                    : WIFEXITED(status) ? WEXITSTATUS(status)
+                                        : 128 + WTERMSIG(status);
     }
-    return true;
+    return exitCode_.has_value();
 }
 
 bool ChildProcess::running() {
@@ -110,14 +105,7 @@ void ChildProcess::signal(int number) {
 }
 
 std::optional<int> ChildProcess::waitForExit(std::chrono::milliseconds deadline) {
-    auto end = std::chrono::steady_clock::now() + deadline;
-    while (!reap(WNOHANG)) {
-        if (std::chrono::steady_clock::now() >= end) {
-            return std::nullopt;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    return exitCode_;
+    return eventually([this] { return reap(WNOHANG); }, deadline) ? exitCode_ : std::nullopt;
 }
 
 int ChildProcess::stop(std::chrono::milliseconds grace) {
@@ -135,14 +123,9 @@ void ChildProcess::kill() {
 }
 
 bool ChildProcess::waitForSocket(const std::string& path, std::chrono::milliseconds deadline) {
-    auto end = std::chrono::steady_clock::now() + deadline;
-    while (!answers(path)) {
-        if (!running() || std::chrono::steady_clock::now() > end) {
-            return false;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    return true;
+    bool answered = false;
+    eventually([&] { return (answered = answers(path)) || !running(); }, deadline);
+    return answered;
 }
 
 } // namespace sonvela::test

@@ -1,6 +1,7 @@
 #include "tests/support/DesktopSession.h"
 
-#include <cstdio>
+#include "platform/process/ProgramRunner.h"
+
 #include <cstdlib>
 #include <filesystem>
 
@@ -13,12 +14,11 @@ std::string shellQuoted(const std::string& text) {
     return "'" + text + "'";
 }
 
-// A command line that runs the Python code with GLib's Gio at hand.
+// The Python code with GLib's Gio at hand.
 std::string withGio(const std::string& code) {
-    return SONVELA_PYTHON3 " -c " +
-           shellQuoted("import os, sys, gi\ngi.require_version(\"Gio\", \"2.0\")\n"
-                       "from gi.repository import Gio, GLib\n" +
-                       code);
+    return "import os, sys, gi\ngi.require_version(\"Gio\", \"2.0\")\n"
+           "from gi.repository import Gio, GLib\n" +
+           code;
 }
 
 } // namespace
@@ -41,13 +41,10 @@ for name in sorted(commands):
 )";
     std::vector<std::vector<std::string>> commands{{}};
     std::string word;
-    FILE* output = popen(withGio(code).c_str(), "r");
-    if (output == nullptr) {
-        return {};
-    }
-    for (int c; (c = std::fgetc(output)) != EOF;) {
+    for (char c :
+         platform::process::runProgram(SONVELA_PYTHON3, {"-c", withGio(code)}).value_or("")) {
         if (c != '\0') {
-            word += char(c);
+            word += c;
         } else if (!word.empty()) {
             commands.back().push_back(word);
             word.clear();
@@ -55,7 +52,6 @@ for name in sorted(commands):
             commands.emplace_back();
         }
     }
-    pclose(output);
     commands.pop_back();
     return commands;
 }
@@ -84,8 +80,9 @@ bool DesktopSession::launchWithGLib(const std::string& entry) {
     const char* code = R"(
 sys.exit(0 if Gio.DesktopAppInfo.new_from_filename(sys.argv[1]).launch([], None) else 1)
 )";
-    return std::system((withGio(code) + " " + shellQuoted(entry) + " >/dev/null 2>&1").c_str()) ==
-           0;
+    std::string command =
+        SONVELA_PYTHON3 " -c " + shellQuoted(withGio(code)) + " " + shellQuoted(entry);
+    return std::system((command + " >/dev/null 2>&1").c_str()) == 0;
 }
 
 } // namespace sonvela::test

@@ -14,11 +14,21 @@ namespace sonvela::test {
 namespace {
 // The tests are Sonvela's programs too: the same names before main() runs.
 [[maybe_unused]] const bool named = (useSonvelaNames(), true);
-
-const char* const kVariables[] = {"HOME",          "XDG_CONFIG_HOME",
-                                  "XDG_DATA_HOME", "XDG_RUNTIME_DIR",
-                                  "PULSE_SERVER",  "DBUS_SESSION_BUS_ADDRESS"};
 } // namespace
+
+void ScopedVariables::set(const char* name, const char* value) {
+    const char* old = std::getenv(name);
+    saved_.emplace_back(name, old ? std::optional<std::string>(old) : std::nullopt);
+    value ? setenv(name, value, 1) : unsetenv(name);
+}
+
+ScopedVariables::~ScopedVariables() {
+    // Backwards, so that a variable set twice gets its first value back.
+    for (auto it = saved_.rbegin(); it != saved_.rend(); ++it) {
+        it->second ? setenv(it->first.c_str(), it->second->c_str(), 1)
+                   : unsetenv(it->first.c_str());
+    }
+}
 
 TempHome::TempHome() {
     std::string pattern = std::filesystem::temp_directory_path().string() + "/sonvela-test-XXXXXX";
@@ -29,33 +39,23 @@ TempHome::TempHome() {
     std::filesystem::create_directories(configHome());
     std::filesystem::create_directories(path_ + "/run");
     std::filesystem::permissions(path_ + "/run", std::filesystem::perms::owner_all);
-    for (const char* name : kVariables) {
-        const char* value = std::getenv(name);
-        saved_.push_back({name, value != nullptr, value ? value : ""});
-    }
-    setenv("HOME", path_.c_str(), 1);
-    setenv("XDG_CONFIG_HOME", configHome().c_str(), 1);
-    setenv("XDG_DATA_HOME", (path_ + "/.local/share").c_str(), 1);
-    setenv("XDG_RUNTIME_DIR", (path_ + "/run").c_str(), 1);
-    setenv("PULSE_SERVER", ("unix:" + path_ + "/run/no-server").c_str(), 1);
-    setenv("DBUS_SESSION_BUS_ADDRESS", ("unix:path=" + sessionBus()).c_str(), 1);
+    variables_.set("HOME", path_.c_str());
+    variables_.set("XDG_CONFIG_HOME", configHome().c_str());
+    variables_.set("XDG_DATA_HOME", (path_ + "/.local/share").c_str());
+    variables_.set("XDG_RUNTIME_DIR", (path_ + "/run").c_str());
+    variables_.set("PULSE_SERVER", ("unix:" + path_ + "/run/no-server").c_str());
+    variables_.set("DBUS_SESSION_BUS_ADDRESS", ("unix:path=" + sessionBus()).c_str());
 }
 
 TempHome::~TempHome() {
-    for (const Saved& s : saved_) {
-        if (s.wasSet) {
-            setenv(s.name.c_str(), s.value.c_str(), 1);
-        } else {
-            unsetenv(s.name.c_str());
-        }
-    }
     std::error_code ignored;
     std::filesystem::remove_all(path_, ignored);
 }
 
 MainBundle::MainBundle(std::string path) : path_(std::move(path)) {
     std::filesystem::create_directories(path_ + "/Resources");
-    std::filesystem::copy_file(SONVELA_SOURCE_DIR "/resources/DefaultConfig.plist", defaultTable());
+    std::filesystem::copy_file(SONVELA_SOURCE_DIR "/resources/DefaultConfig.plist",
+                               path_ + "/Resources/DefaultConfig.plist");
     platform::bundle::Bundle::overrideMainForTesting(path_);
 }
 

@@ -1,9 +1,25 @@
 #pragma once
 
+#include <optional>
 #include <string>
 #include <vector>
 
 namespace sonvela::test {
+
+// Environment variables set (or, set to nullptr, unset) while the object lives; then each is
+// put back as it was.
+class ScopedVariables {
+public:
+    ScopedVariables() = default;
+    ~ScopedVariables();
+    ScopedVariables(const ScopedVariables&) = delete;
+    ScopedVariables& operator=(const ScopedVariables&) = delete;
+
+    void set(const char* name, const char* value);
+
+private:
+    std::vector<std::pair<std::string, std::optional<std::string>>> saved_;
+};
 
 // A fresh temporary folder that stands in for the user's home for one test: HOME,
 // XDG_CONFIG_HOME, XDG_DATA_HOME, XDG_RUNTIME_DIR, PULSE_SERVER and DBUS_SESSION_BUS_ADDRESS
@@ -24,13 +40,8 @@ public:
     std::string sessionBus() const { return path_ + "/run/bus"; }
 
 private:
-    struct Saved {
-        std::string name;
-        bool wasSet;
-        std::string value;
-    };
     std::string path_;
-    std::vector<Saved> saved_;
+    ScopedVariables variables_;
 };
 
 // A bundle folder of the test's own that stands in for the running program's bundle while the
@@ -43,7 +54,6 @@ public:
     MainBundle& operator=(const MainBundle&) = delete;
 
     const std::string& path() const { return path_; }
-    std::string defaultTable() const { return path_ + "/Resources/DefaultConfig.plist"; }
 
 private:
     std::string path_;

@@ -1,68 +1,39 @@
 #!/usr/bin/python3
-"""Runs a program on a private X server (Xvfb) with a private session bus and accessibility bus,
-and prints what screen readers see of its windows: one JSON object per accessible object.
+"""atspi_dump.py [--language de] [--press NAME]... -- PROGRAM [ARGS...]
 
-  atspi_dump.py [--language de] [--press NAME]... [--timeout S] -- PROGRAM [ARGS...]
-
-The tree is printed once the program's first window is there ("dump": 0), then again after
-each --press, which does the named object's first action ("dump": 1, 2, ...). Each line holds
-the dump's number, the depth, the role, the name, the description and the states. The program
-gets the caller's environment with DISPLAY, DBUS_SESSION_BUS_ADDRESS and, with --language,
-LANGUAGE set; nothing reaches the user's own display or buses. Exit code 0 when every dump was
-made, 1 otherwise."""
+Runs the program on a private X server with private session and accessibility buses, and prints
+what screen readers see of it, one JSON line per accessible object: once its first window is
+there ("dump": 0), then after each --press, which does the named object's first action."""
 
 import argparse
 import json
 import os
 import shutil
-import signal
 import subprocess
 import sys
 import tempfile
 import time
 
 
-def start_xvfb(folder):
-    read_end, write_end = os.pipe()
-    xvfb = subprocess.Popen(
-        ["Xvfb", "-displayfd", str(write_end), "-screen", "0", "1366x768x24", "-nolisten", "tcp"],
-        pass_fds=(write_end,), stdout=subprocess.DEVNULL,
-        stderr=open(os.path.join(folder, "xvfb.log"), "wb"))
-    os.close(write_end)
-    with os.fdopen(read_end) as display:
-        number = display.readline().strip()
-    if not number:
-        raise RuntimeError("Xvfb did not start")
-    return xvfb, ":" + number
+def start(folder, name, command):
+    """Starts a server that prints where it listens as its first line: the process and the line."""
+    server = subprocess.Popen(command, stdout=subprocess.PIPE, text=True,
+                              stderr=open(os.path.join(folder, name + ".log"), "wb"))
+    line = server.stdout.readline().strip()
+    if not line:
+        raise RuntimeError(name + " did not start")
+    return server, line
 
 
-def start_session_bus(folder):
-    bus = subprocess.Popen(
-        ["dbus-daemon", "--session", "--nofork", "--print-address"],
-        stdout=subprocess.PIPE, stderr=open(os.path.join(folder, "bus.log"), "wb"), text=True)
-    address = bus.stdout.readline().strip()
-    if not address:
-        raise RuntimeError("dbus-daemon did not start")
-    return bus, address
-
-
-def states_of(accessible, Atspi):
-    state_set = accessible.get_state_set()
-    names = []
-    for state in state_set.get_states():
-        names.append(Atspi.StateType(state).value_nick)
-    return sorted(names)
-
-
-def walk(accessible, Atspi, depth, dump, out):
+def walk(accessible, Atspi, dump, out):
     try:
         line = {
             "dump": dump,
-            "depth": depth,
             "role": accessible.get_role_name(),
             "name": accessible.get_name() or "",
             "description": accessible.get_description() or "",
-            "states": states_of(accessible, Atspi),
+            "states": sorted(Atspi.StateType(state).value_nick
+                             for state in accessible.get_state_set().get_states()),
         }
     except Exception:  # an object that went away while we looked
         return
@@ -70,7 +41,7 @@ def walk(accessible, Atspi, depth, dump, out):
     for index in range(accessible.get_child_count()):
         child = accessible.get_child_at_index(index)
         if child is not None:
-            walk(child, Atspi, depth + 1, dump, out)
+            walk(child, Atspi, dump, out)
 
 
 def find_application(Atspi, pid, deadline):
@@ -87,31 +58,18 @@ def find_application(Atspi, pid, deadline):
     return None
 
 
-def find_named(accessible, name):
-    if (accessible.get_name() or "") == name:
-        return accessible
-    for index in range(accessible.get_child_count()):
-        child = accessible.get_child_at_index(index)
-        found = child is not None and find_named(child, name)
-        if found:
-            return found
-    return None
-
-
-def press(app, name):
-    target = find_named(app, name)
-    if not target:
-        raise RuntimeError("nothing named " + name)
-    if target.get_n_actions() == 0:
-        raise RuntimeError(name + " has no action")
-    target.do_action(0)
+def press(accessible, name):
+    """Does the first action of the first object of that name; whether there was one."""
+    if (accessible.get_name() or "") == name and accessible.get_n_actions() > 0:
+        return accessible.do_action(0) or True
+    children = (accessible.get_child_at_index(i) for i in range(accessible.get_child_count()))
+    return any(child is not None and press(child, name) for child in children)
 
 
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--language")
     parser.add_argument("--press", action="append", default=[])
-    parser.add_argument("--timeout", type=float, default=20.0)
     parser.add_argument("program", nargs=argparse.REMAINDER)
     args = parser.parse_args()
     program = [word for word in args.program if word != "--"] if args.program else []
@@ -121,12 +79,14 @@ def main():
     folder = tempfile.mkdtemp(prefix="atspi-")
     children = []
     try:
-        xvfb, display = start_xvfb(folder)
+        xvfb, display = start(folder, "Xvfb", ["Xvfb", "-displayfd", "1", "-screen", "0",
+                                               "1366x768x24", "-nolisten", "tcp"])
         children.append(xvfb)
-        bus, address = start_session_bus(folder)
+        bus, address = start(folder, "dbus-daemon",
+                             ["dbus-daemon", "--session", "--nofork", "--print-address"])
         children.append(bus)
         # The accessibility library finds its bus through these when it is first used.
-        os.environ["DISPLAY"] = display
+        os.environ["DISPLAY"] = ":" + display
         os.environ["DBUS_SESSION_BUS_ADDRESS"] = address
         environment = dict(os.environ, QT_QPA_PLATFORM="xcb", QT_LINUX_ACCESSIBILITY_ALWAYS_ON="1",
                            QT_ACCESSIBILITY="1")
@@ -143,7 +103,7 @@ def main():
         with open(os.path.join(folder, "program.log"), "wb") as log:
             program_process = subprocess.Popen(program, env=environment, stdout=log, stderr=log)
         children.append(program_process)
-        deadline = time.monotonic() + args.timeout
+        deadline = time.monotonic() + 20
         app = find_application(Atspi, program_process.pid, deadline)
         if app is None:
             sys.stderr.write("the program showed no accessible window\n")
@@ -151,18 +111,19 @@ def main():
             return 1
         time.sleep(0.5)  # let the first refresh fill the window
         out = []
-        walk(app, Atspi, 0, 0, out)
+        walk(app, Atspi, 0, out)
         for dump, name in enumerate(args.press, start=1):
-            press(app, name)
+            if not press(app, name):
+                raise RuntimeError("nothing named " + name + " to press")
             time.sleep(0.5)
-            walk(app, Atspi, 0, dump, out)
+            walk(app, Atspi, dump, out)
         for line in out:
             print(json.dumps(line, ensure_ascii=False))
         return 0
     finally:
         for child in reversed(children):
             if child.poll() is None:
-                child.send_signal(signal.SIGTERM)
+                child.terminate()
                 try:
                     child.wait(5)
                 except subprocess.TimeoutExpired:

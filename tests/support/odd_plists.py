@@ -13,25 +13,32 @@ ODD = {
     "huge unsigned": 18446744073709551615,
     "just above int64": 9223372036854775808,
     "int64 min": -9223372036854775808,
+    "int64 max": 9223372036854775807,
     "negative zero": -0.0,
     "1e300": 1e300,
     "-1e300": -1e300,
     "infinity": math.inf,
+    "-infinity": -math.inf,
     "nan": math.nan,
     "tiny": 5e-324,
     "cr": "a\r\nb\rc",
     "tabs and newlines": "\ta\n\tb\t",
     "markup": "<integer>1</integer> & <string>\x7f</string>",
+    "texts": ["h\u00e9llo \U0001f50a", ""],
     "data": b"\x00\x01\xff" * 40,
     "empty data": b"",
-    "date": datetime.datetime(2031, 4, 5, 6, 7, 8),
-    "nested": [[1, [2.5, ["deep", {"k": [True, False]}]]], {}],
+    "dates": [datetime.datetime(2031, 4, 5, 6, 7, 8), datetime.datetime(1969, 12, 31),
+              datetime.datetime(2100, 1, 1)],
+    "uid": plistlib.UID(7),
+    "nested": [[1, [2.5, ["deep", {"k": [True, False]}]]], {}, []],
     "key with \r carriage return": 1,
     "hdpn": 0.5,
 }
 
 
 def same(a, b):
+    if isinstance(a, plistlib.UID):
+        a = {"CF$UID": a.data}  # how XML, which has no UIDs, carries one
     if isinstance(a, float) and isinstance(b, float):
         return repr(a) == repr(b)  # -0.0 is not 0.0, nan is nan
     if type(a) is not type(b):
@@ -48,11 +55,12 @@ def main():
         fmt = plistlib.FMT_XML if sys.argv[2] == "xml" else plistlib.FMT_BINARY
         odd = dict(ODD)
         if fmt == plistlib.FMT_XML:
-            # plistlib's XML writer folds carriage returns itself; those are for binary only.
-            odd = {k: v for k, v in odd.items() if "\r" not in k and not str(v).count("\r")}
+            # plistlib's XML writer folds carriage returns itself and has no UIDs: binary only.
+            odd = {k: v for k, v in odd.items()
+                   if "\r" not in k + str(v) and not isinstance(v, plistlib.UID)}
         with open(sys.argv[3], "wb") as f:
             plistlib.dump(odd, f, fmt=fmt, sort_keys=False)
-        return 0
+        return
     with open(sys.argv[2], "rb") as f:
         before = plistlib.load(f)
     with open(sys.argv[3], "rb") as f:
@@ -62,7 +70,6 @@ def main():
     for k in sorted(changed):
         print(f"{k!r}: {before.get(k)!r} -> {after.get(k)!r}")
     print(f"hdpn: {after.get('hdpn')!r}")
-    return 1 if changed else 0
 
 
-sys.exit(main())
+main()
