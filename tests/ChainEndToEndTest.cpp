@@ -160,6 +160,9 @@ TEST_P(Chain, TheStoredVolumeGoesToTheOutputTheSoundReaches) {
     ASSERT_NO_FATAL_FAILURE(start(sinks, kTable, {{c.kind, kEffects.name, c.outputs}}));
     ASSERT_TRUE(client->setVolume(kEffects.name, kEffectsLevel));
     server->play(kEffects.name);
+    // PipeWire 0.3 can miss a default switch made while a connection is new; the helper then
+    // connects again a second later, which is a restore of its own. The steps come after that.
+    std::this_thread::sleep_for(1500ms);
 
     std::vector<std::string> expected = helper->restores();
     for (const Step& step : c.steps) {
