@@ -70,11 +70,14 @@ void PulseConnection::ready() {
     // Nothing waits for its answer: the events simply begin.
     Operation subscribed(pa_context_subscribe(context_.get(), mask, nullptr, nullptr));
     askServer();
-    ask(Operation(pa_context_get_sink_info_list(context_.get(), onSinkInfo, this)),
+    ask(Operation(pa_context_get_sink_info_list(
+            context_.get(), onInfo<pa_sink_info, &ServerMirror::sinkInfo>, this)),
         "pa_context_get_sink_info_list()");
-    ask(Operation(pa_context_get_sink_input_info_list(context_.get(), onSinkInputInfo, this)),
+    ask(Operation(pa_context_get_sink_input_info_list(
+            context_.get(), onInfo<pa_sink_input_info, &ServerMirror::sinkInputInfo>, this)),
         "pa_context_get_sink_input_info_list()");
-    ask(Operation(pa_context_get_source_output_info_list(context_.get(), onSourceOutputInfo, this)),
+    ask(Operation(pa_context_get_source_output_info_list(
+            context_.get(), onInfo<pa_source_output_info, &ServerMirror::sourceOutputInfo>, this)),
         "pa_context_get_source_output_info_list()");
     // PipeWire can miss a default switch made just as a client connects: ask again on a
     // connection of its own when this one has settled. One timer, then none while connected.
@@ -177,11 +180,14 @@ void PulseConnection::sendQuery(const Delivery::Query& query) {
     if (facility == PA_SUBSCRIPTION_EVENT_SINK) {
         askSink(index);
     } else if (facility == PA_SUBSCRIPTION_EVENT_SINK_INPUT) {
-        ask(Operation(pa_context_get_sink_input_info(context_.get(), index, onSinkInputInfo, this)),
+        ask(Operation(pa_context_get_sink_input_info(
+                context_.get(), index, onInfo<pa_sink_input_info, &ServerMirror::sinkInputInfo>,
+                this)),
             "pa_context_get_sink_input_info()");
     } else if (facility == PA_SUBSCRIPTION_EVENT_SOURCE_OUTPUT) {
-        ask(Operation(
-                pa_context_get_source_output_info(context_.get(), index, onSourceOutputInfo, this)),
+        ask(Operation(pa_context_get_source_output_info(
+                context_.get(), index,
+                onInfo<pa_source_output_info, &ServerMirror::sourceOutputInfo>, this)),
             "pa_context_get_source_output_info()");
     }
 }
@@ -221,7 +227,8 @@ bool PulseConnection::hasOutput(AudioDeviceID device) const {
 }
 
 void PulseConnection::askSink(std::uint32_t index) {
-    ask(Operation(pa_context_get_sink_info_by_index(context_.get(), index, onSinkInfo, this)),
+    ask(Operation(pa_context_get_sink_info_by_index(
+            context_.get(), index, onInfo<pa_sink_info, &ServerMirror::sinkInfo>, this)),
         "pa_context_get_sink_info_by_index()");
 }
 
@@ -265,30 +272,12 @@ void PulseConnection::onServerInfo(pa_context*, const pa_server_info* info, void
     connection->answered();
 }
 
-void PulseConnection::onSinkInfo(pa_context*, const pa_sink_info* info, int eol, void* self) {
+// One item of a list answer; the end of the list is the answer itself.
+template <typename Info, void (ServerMirror::*take)(const Info&)>
+void PulseConnection::onInfo(pa_context*, const Info* info, int eol, void* self) {
     auto* connection = static_cast<PulseConnection*>(self);
     if (eol == 0 && info != nullptr) {
-        connection->mirror_.sinkInfo(*info);
-    } else {
-        connection->answered();
-    }
-}
-
-void PulseConnection::onSinkInputInfo(pa_context*, const pa_sink_input_info* info, int eol,
-                                      void* self) {
-    auto* connection = static_cast<PulseConnection*>(self);
-    if (eol == 0 && info != nullptr) {
-        connection->mirror_.sinkInputInfo(*info);
-    } else {
-        connection->answered();
-    }
-}
-
-void PulseConnection::onSourceOutputInfo(pa_context*, const pa_source_output_info* info, int eol,
-                                         void* self) {
-    auto* connection = static_cast<PulseConnection*>(self);
-    if (eol == 0 && info != nullptr) {
-        connection->mirror_.sourceOutputInfo(*info);
+        (connection->mirror_.*take)(*info);
     } else {
         connection->answered();
     }

@@ -43,11 +43,8 @@ private:
     static void onEvent(pa_context* context, pa_subscription_event_type_t type, std::uint32_t index,
                         void* self);
     static void onServerInfo(pa_context* context, const pa_server_info* info, void* self);
-    static void onSinkInfo(pa_context* context, const pa_sink_info* info, int eol, void* self);
-    static void onSinkInputInfo(pa_context* context, const pa_sink_input_info* info, int eol,
-                                void* self);
-    static void onSourceOutputInfo(pa_context* context, const pa_source_output_info* info, int eol,
-                                   void* self);
+    template <typename Info, void (ServerMirror::*take)(const Info&)>
+    static void onInfo(pa_context* context, const Info* info, int eol, void* self);
 
     void ready();
     void failed();
