@@ -1,19 +1,24 @@
 #include "platform/audio/ServerMirror.h"
 
+#include "platform/audio/AudioObject.h"
+
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <memory>
 #include <pulse/proplist.h>
 #include <string>
 #include <vector>
 
+using platform::audio::fourCharText;
 using platform::audio::pulse::ServerMirror;
 
 namespace {
 
 constexpr std::uint32_t kNone = PA_INVALID_INDEX;
-// Each hand-made sink's monitor source: its index plus this.
-constexpr std::uint32_t kMonitor = 1000;
+
+// Something the server says or the layer does, as the layer hands it to the mirror.
+using Event = std::function<void(ServerMirror&)>;
 
 using Proplist = std::unique_ptr<pa_proplist, decltype(&pa_proplist_free)>;
 
@@ -27,109 +32,152 @@ Proplist properties(std::initializer_list<std::pair<const char*, const char*>> p
     return props;
 }
 
-// How a hand-made sink is tied to others: the module that owns it, its link group, its master
-// device, and whether it is virtual or EasyEffects' own.
-struct Ties {
+// A hand-made sink as the server describes it, and answers with: a form factor or an active port
+// of a type, and what ties it to others: the module that owns it, its link group (which makes it
+// virtual), its master device, being EasyEffects' own.
+struct Sink {
+    std::uint32_t index;
+    std::string name;
+    const char* form = nullptr;
+    int port = -1;
     std::uint32_t module = kNone;
     const char* group = nullptr;
     const char* master = nullptr;
-    bool easyEffects = false;
-};
+    bool effects = false;
 
-// A hand-made sink as the server describes it: a form factor, or an active port of a type.
-class SinkInfo {
-public:
-    SinkInfo(std::uint32_t index, const char* name, const char* formFactor, int portType = -1,
-             float volume = 0.5f, bool muted = false, Ties ties = {})
-        : props_(properties({{PA_PROP_DEVICE_FORM_FACTOR, formFactor},
-                             {"node.link-group", ties.group},
-                             {PA_PROP_DEVICE_MASTER_DEVICE, ties.master},
-                             {"node.virtual", ties.easyEffects || ties.group ? "true" : nullptr},
-                             {PA_PROP_APPLICATION_ID,
-                              ties.easyEffects ? "com.github.wwmm.easyeffects" : nullptr}})) {
-        port_.name = portType == PA_DEVICE_PORT_TYPE_HEADPHONES ? "analog-headphones" : "port";
-        port_.type = std::uint32_t(portType < 0 ? 0 : portType);
-        info_.index = index;
-        info_.name = name;
-        info_.proplist = props_.get();
-        info_.active_port = portType < 0 ? nullptr : &port_;
-        pa_cvolume_set(&info_.volume, 2, pa_volume_t(volume * PA_VOLUME_NORM));
-        info_.mute = muted;
-        info_.owner_module = ties.module;
-        info_.monitor_source = index + kMonitor;
-    }
-    SinkInfo(std::uint32_t index, const char* name, Ties ties)
-        : SinkInfo(index, name, nullptr, -1, 0.5f, false, ties) {}
-    operator const pa_sink_info&() const { return info_; }
-
-private:
-    Proplist props_;
-    pa_sink_port_info port_{};
-    pa_sink_info info_{};
-};
-
-// A hand-made stream that may carry a chain on: one that plays into a sink, or one that records
-// a source (a sink's monitor).
-struct StreamSpec {
-    std::uint32_t index;
-    bool records;
-    std::uint32_t target;
-    std::uint32_t module = kNone;
-    const char* group = nullptr;
-};
-
-const SinkInfo kSpeakers{1, "speakers", "internal"};
-const SinkInfo kPhones{2, "phones", "headphone"};
-
-// A connection made and the server read, as the layer does it: every answer asked for.
-class Mirror : public testing::Test {
-protected:
-    void SetUp() override {
-        mirror.connected();
-        serverSays("speakers");
-        mirror.asked();
-        mirror.sinkInfo(kSpeakers);
-        mirror.sinkInfo(kPhones);
-        mirror.answered();
-    }
-
-    void serverSays(const char* defaultSink) {
-        pa_server_info info{};
-        info.default_sink_name = defaultSink;
-        mirror.asked();
-        mirror.serverInfo(info);
-        mirror.answered();
-    }
-    void sinkSays(const pa_sink_info& info) {
+    void operator()(ServerMirror& mirror) const {
+        Proplist props = properties(
+            {{PA_PROP_DEVICE_FORM_FACTOR, form},
+             {"node.link-group", group},
+             {PA_PROP_DEVICE_MASTER_DEVICE, master},
+             {"node.virtual", effects || group ? "true" : nullptr},
+             {PA_PROP_APPLICATION_ID, effects ? "com.github.wwmm.easyeffects" : nullptr}});
+        pa_sink_port_info active{};
+        active.type = std::uint32_t(port);
+        pa_sink_info info{};
+        info.index = index;
+        info.name = name.c_str();
+        info.proplist = props.get();
+        info.active_port = port < 0 ? nullptr : &active;
+        info.owner_module = module;
         mirror.asked();
         mirror.sinkInfo(info);
         mirror.answered();
     }
-    void streamSays(const StreamSpec& stream) {
-        Proplist props = properties({{"node.link-group", stream.group}});
+};
+
+// A hand-made sink-input that may carry a chain on, owned by a module or in a link group.
+Event plays(std::uint32_t index, std::uint32_t sink, std::uint32_t module = kNone,
+            const char* group = nullptr) {
+    return [=](ServerMirror& mirror) {
+        Proplist props = properties({{"node.link-group", group}});
+        pa_sink_input_info info{};
+        info.index = index;
+        info.sink = sink;
+        info.owner_module = module;
+        info.proplist = props.get();
         mirror.asked();
-        auto fill = [&](auto& info) {
-            info.index = stream.index;
-            info.owner_module = stream.module;
-            info.proplist = props.get();
-        };
-        if (stream.records) {
-            pa_source_output_info info{};
-            fill(info);
-            info.source = stream.target;
-            mirror.sourceOutputInfo(info);
-        } else {
-            pa_sink_input_info info{};
-            fill(info);
-            info.sink = stream.target;
-            mirror.sinkInputInfo(info);
-        }
+        mirror.sinkInputInfo(info);
         mirror.answered();
+    };
+}
+
+Event defaultIs(const char* name) {
+    return [=](ServerMirror& mirror) {
+        pa_server_info info{};
+        info.default_sink_name = name;
+        mirror.asked();
+        mirror.serverInfo(info);
+        mirror.answered();
+    };
+}
+
+Event sinkGone(std::uint32_t index) {
+    return [=](ServerMirror& mirror) { mirror.sinkRemoved(index); };
+}
+
+Event streamGone(std::uint32_t index) {
+    return [=](ServerMirror& mirror) { mirror.sinkInputRemoved(index); };
+}
+
+const Event kAsk = [](ServerMirror& mirror) { mirror.asked(); };
+const Event kAnswer = [](ServerMirror& mirror) { mirror.answered(); };
+const Event kStopWaiting = [](ServerMirror& mirror) { mirror.stopWaitingForAnswers(); };
+const Event kLose = [](ServerMirror& mirror) { mirror.lost(); };
+const Event kSinkCame = [](ServerMirror& mirror) { mirror.sinkAppeared(); };
+
+const Sink kSpeakers{.index = 1, .name = "speakers", .form = "internal"};
+const Sink kPhones{.index = 2, .name = "phones", .form = "headphone"};
+const Sink kRemap{.index = 10, .name = "remap", .module = 7};
+const Sink kEqualizer{.index = 11, .name = "eq", .group = "fc"};
+
+// A connection made and the server read, as the layer does it.
+const Event kConnect = [](ServerMirror& mirror) {
+    mirror.connected();
+    defaultIs("speakers")(mirror);
+    kSpeakers(mirror);
+    kPhones(mirror);
+};
+
+// Checks of what only the layer reads: the server's own default sink, the streams the sound
+// passes through and whether one of them is between sinks.
+Event frontIs(const char* name) {
+    return [=](ServerMirror& mirror) { EXPECT_EQ(mirror.sink(*mirror.defaultSink())->name, name); };
+}
+
+Event chainIs(std::vector<std::uint32_t> streams, bool pending) {
+    return [=](ServerMirror& mirror) {
+        EXPECT_EQ(mirror.chainStreams(), streams);
+        EXPECT_EQ(mirror.chainPending(), pending);
+    };
+}
+
+// Sinks s0 to s5 of headphones, each playing into the next.
+void chainOfSix(ServerMirror& mirror) {
+    for (std::uint32_t i = 0; i < 6; ++i) {
+        const std::string name = "s" + std::to_string(i);
+        Sink{.index = 30 + i, .name = name, .form = "headphone", .module = 40 + i}(mirror);
+        if (i < 5) {
+            plays(60 + i, 31 + i, 40 + i)(mirror);
+        }
     }
-    std::string outputName() {
-        auto output = mirror.defaultOutput();
-        return output ? mirror.sink(*output)->name : "none";
+}
+
+// A combine of 64 sinks: more than it is worth walking on every event.
+void combineOfMany(ServerMirror& mirror) {
+    Sink{.index = 100, .name = "top", .module = 200}(mirror);
+    for (std::uint32_t i = 1; i <= 64; ++i) {
+        Sink{.index = 100 + i, .name = "leaf", .form = "headphone"}(mirror);
+        plays(500 + i, 100 + i, 200)(mirror);
     }
+}
+
+// Whether listeners are to be told after a step.
+enum Heard { Quiet, Told };
+
+// What happens, then what listeners and readers see: the output the default sink's sound
+// reaches ("none") and its kind; a null name is not looked at.
+struct Step {
+    std::vector<Event> events;
+    Heard heard = Quiet;
+    const char* output = nullptr;
+    const char* kind = nullptr;
+};
+
+// Steps from speakers (1, the default) and headphones (2), a connection that has been told.
+struct Scene {
+    const char* name;
+    std::vector<Step> steps;
+    friend void PrintTo(const Scene& scene, std::ostream* os) { *os << scene.name; }
+};
+
+class Mirror : public testing::TestWithParam<Scene> {
+protected:
+    void SetUp() override {
+        kConnect(mirror);
+        EXPECT_TRUE(tells()) << "a connection is told once the server is read";
+    }
+
     // Whether listeners are told now; they are marked told if so.
     bool tells() {
         bool due = mirror.listenersDue();
@@ -138,121 +186,115 @@ protected:
         }
         return due;
     }
+    std::string outputName() {
+        auto output = mirror.defaultOutput();
+        return output ? mirror.sink(*output)->name : "none";
+    }
     std::string kind() {
-        std::uint32_t code = mirror.outputTypeOf(*mirror.defaultOutput());
-        return {char(code >> 24), char(code >> 16), char(code >> 8), char(code)};
+        auto output = mirror.defaultOutput();
+        return output ? fourCharText(mirror.outputTypeOf(*output)) : "none";
     }
 
     ServerMirror mirror;
 };
 
-TEST_F(Mirror, AConnectionIsToldOnceTheServerIsRead) {
-    EXPECT_TRUE(tells());
-    EXPECT_FALSE(tells());
-    EXPECT_EQ(kind(), "ispk");
-
-    mirror.lost();
-    EXPECT_FALSE(mirror.defaultSink());
-    EXPECT_FALSE(tells());
-    // Back with the same output as before: told all the same.
-    SetUp();
-    EXPECT_TRUE(tells());
+TEST_P(Mirror, ListenersAreToldOfTheOutputTheDefaultsSoundReaches) {
+    const std::vector<Step>& steps = GetParam().steps;
+    for (std::size_t i = 0; i < steps.size(); ++i) {
+        SCOPED_TRACE("step " + std::to_string(i + 1));
+        for (const Event& event : steps[i].events) {
+            event(mirror);
+        }
+        EXPECT_EQ(tells(), steps[i].heard == Told);
+        if (steps[i].output) {
+            EXPECT_EQ(outputName(), steps[i].output);
+        }
+        if (steps[i].kind) {
+            EXPECT_EQ(kind(), steps[i].kind);
+        }
+    }
+    EXPECT_FALSE(tells()) << "each change is told once";
 }
 
-TEST_F(Mirror, ADefaultSwitchIsToldWhenItsAnswerCame) {
-    tells();
-    mirror.asked();
-    EXPECT_FALSE(tells());
-    pa_server_info info{};
-    info.default_sink_name = "phones";
-    mirror.serverInfo(info);
-    EXPECT_FALSE(tells()) << "before the answer is complete";
-    mirror.answered();
-    EXPECT_TRUE(tells());
-    EXPECT_EQ(kind(), "hdpn");
-}
-
-TEST_F(Mirror, EveryOutputOfABurstCounts) {
-    tells();
+// clang-format off
+const Scene kScenes[] = {
+    {"AConnectionThatCameBackIsToldWithTheSameOutput", {
+        {{kLose}, Quiet, "none"},
+        {{kConnect}, Told, "speakers", "ispk"}}},
+    {"ADefaultSwitchIsToldWhenItsAnswerCame", {
+        {{kAsk}},
+        {{defaultIs("phones")}},
+        {{kAnswer}, Told, "phones", "hdpn"}}},
     // Told of the headphones; while that delivery runs the default goes and comes back.
-    serverSays("phones");
-    EXPECT_TRUE(tells());
-    serverSays("speakers");
-    serverSays("phones");
-    EXPECT_TRUE(tells());
-    EXPECT_FALSE(tells());
-    EXPECT_EQ(kind(), "hdpn");
-}
-
-TEST_F(Mirror, VolumeAndMuteAloneAreNeverTold) {
-    tells();
-    sinkSays(SinkInfo{1, "speakers", "internal", -1, 0.9f, true});
-    mirror.volumeWritten(1, {});
-    mirror.muteWritten(1, false);
-    EXPECT_FALSE(tells());
-    EXPECT_FALSE(mirror.sink(1)->muted);
-}
-
-TEST_F(Mirror, APortChangeOfTheDefaultSinkIsToldAndTheKindFollowsIt) {
-    const SinkInfo laptop{3, "analog", "internal", PA_DEVICE_PORT_TYPE_SPEAKER};
-    const SinkInfo plugged{3, "analog", "internal", PA_DEVICE_PORT_TYPE_HEADPHONES};
-    sinkSays(laptop);
-    serverSays("analog");
-    tells();
-    EXPECT_EQ(kind(), "ispk");
-
-    sinkSays(plugged);
-    EXPECT_TRUE(tells());
-    EXPECT_FALSE(tells());
-    EXPECT_EQ(kind(), "hdpn");
-}
-
-TEST_F(Mirror, ABluetoothSinkThatAppearsAndBecomesTheDefault) {
-    tells();
-    mirror.sinkAppeared();
-    SinkInfo bluetooth{7, "bluez", "headphone", PA_DEVICE_PORT_TYPE_BLUETOOTH};
-    sinkSays(bluetooth);
-    EXPECT_TRUE(tells()) << "a sink came";
-    serverSays("bluez");
-    EXPECT_TRUE(tells());
-    EXPECT_EQ(kind(), "blth");
-}
-
-TEST_F(Mirror, AProfileSwitchIsToldOnceTheNewDefaultIsKnown) {
-    serverSays("phones");
-    tells();
+    {"EveryOutputOfABurstCounts", {
+        {{defaultIs("phones")}, Told},
+        {{defaultIs("speakers"), defaultIs("phones")}, Told, "phones", "hdpn"}}},
+    {"ABluetoothSinkThatAppearsAndBecomesTheDefault", {
+        {{kSinkCame, Sink{.index = 7, .name = "bt", .port = PA_DEVICE_PORT_TYPE_BLUETOOTH}}, Told},
+        {{defaultIs("bt")}, Told, "bt", "blth"}}},
     // Remove, new and server change: no default in between, so nothing to act on.
-    mirror.sinkRemoved(2);
-    EXPECT_FALSE(tells());
-    mirror.sinkAppeared();
-    sinkSays(SinkInfo{9, "hdmi", "tv"});
-    EXPECT_FALSE(tells());
-    serverSays("hdmi");
-    EXPECT_TRUE(tells());
-    EXPECT_FALSE(tells());
-    EXPECT_EQ(kind(), "hdmi");
-}
+    {"AProfileSwitchIsToldOnceTheNewDefaultIsKnown", {
+        {{defaultIs("phones")}, Told},
+        {{sinkGone(2)}, Quiet, "none"},
+        {{kSinkCame, Sink{.index = 9, .name = "hdmi", .form = "tv"}}},
+        {{defaultIs("hdmi")}, Told, "hdmi", "hdmi"}}},
+    {"AFailedOrLostAnswerHoldsNothingBackForGood", {
+        {{kAsk, kAnswer, defaultIs("phones")}, Told}, // failed: no data came with it
+        {{kAsk, defaultIs("speakers")}},              // never answered
+        {{kStopWaiting}, Told},
+        {{kAnswer, defaultIs("phones")}, Told}}},     // the late answer after all
+    // A jack plug is a port change of the sink behind the effects sink, which stays the default.
+    {"AJackPlugBehindAFilter", {
+        {{Sink{.index = 3, .name = "analog", .port = PA_DEVICE_PORT_TYPE_SPEAKER}, kRemap,
+          plays(50, 3, 7), defaultIs("remap")}, Told, "analog", "ispk"},
+        {{Sink{.index = 3, .name = "analog", .port = PA_DEVICE_PORT_TYPE_HEADPHONES},
+          frontIs("remap")}, Told, "analog", "hdpn"}}},
+    {"TwoHopsOfModuleAndLinkGroup", {
+        {{kRemap, kEqualizer, plays(50, 11, 7), plays(51, 2, kNone, "fc"), defaultIs("remap")},
+         Told, "phones", "hdpn"}}},
+    {"MasterDevice", {
+        {{Sink{.index = 13, .name = "vsink", .master = "phones"}, defaultIs("vsink")},
+         Told, "phones", "hdpn"}}},
+    {"MasterDeviceStaleAfterAMove", {
+        {{Sink{.index = 13, .name = "vsink", .module = 5, .master = "phones"}, plays(54, 1, 5),
+          defaultIs("vsink")}, Quiet, "speakers", "ispk"}}},
+    {"EasyEffectsSkipsVirtualDefaults", {
+        {{Sink{.index = 14, .name = "ee", .effects = true}, kEqualizer, plays(51, 2, kNone, "fc"),
+          defaultIs("eq")}, Told, "phones"},
+        {{defaultIs("ee")}, Told, "speakers", "ispk"}}},
+    {"ALoopIsTheDefaultOfNoKind", {
+        {{Sink{.index = 20, .name = "a", .form = "headphone", .module = 11},
+          Sink{.index = 21, .name = "b", .module = 12},
+          plays(57, 21, 11), plays(58, 20, 12), defaultIs("a")}, Told, "a", "othr"}}},
+    {"OverTheHopLimitIsTheDefaultOfNoKind", {
+        {{chainOfSix, defaultIs("s1")}, Told, "s5", "hdpn"}, // four hops are followed
+        {{defaultIs("s0")}, Told, "s0", "othr"}}},
+    {"ACombineOfTooManySinksIsTheDefaultOfNoKind", {
+        {{combineOfMany, defaultIs("top")}, Told, "top", "othr"}}},
+    {"AStreamBetweenSinksIsToldOnceItHasLanded", {
+        {{kRemap, plays(50, 1, 7), defaultIs("remap"), chainIs({50}, false)}, Quiet, "speakers"},
+        // Reads keep to where it was until it lands.
+        {{plays(50, kNone, 7), chainIs({50}, true)}, Quiet, "speakers"},
+        {{plays(50, 2, 7)}, Told, "phones"},
+        {{plays(50, kNone, 7), plays(50, 2, 7)}, Quiet, "phones"}, // back where it was
+        {{plays(50, 9, 7)}},                                       // into a sink not known yet
+        {{Sink{.index = 9, .name = "usb", .form = "headset"}}, Told, "usb", "hdst"}}},
+    {"ASinkRemovedMidChainWaitsForWhereTheStreamGoes", {
+        {{kRemap, plays(50, 2, 7), defaultIs("remap")}, Told, "phones"},
+        {{sinkGone(2)}, Quiet, "none"}, // never a sink that is gone
+        {{plays(50, 1, 7)}, Told, "speakers"},
+        // The effects sink goes too, its stream first: it is its own output until it is gone.
+        {{streamGone(50)}, Told, "remap"},
+        {{sinkGone(10)}, Quiet, "none"}}},
+};
+// clang-format on
 
-TEST_F(Mirror, AFailedOrLostAnswerHoldsNothingBackForGood) {
-    tells();
-    mirror.asked();
-    mirror.answered(); // failed: no data came with it
-    serverSays("phones");
-    EXPECT_TRUE(tells());
-
-    mirror.asked(); // never answered
-    serverSays("speakers");
-    EXPECT_FALSE(tells());
-    mirror.stopWaitingForAnswers();
-    EXPECT_TRUE(tells());
-    mirror.answered(); // the late answer after all
-    EXPECT_EQ(mirror.pendingQueries(), 0);
-}
+INSTANTIATE_TEST_SUITE_P(Scenes, Mirror, testing::ValuesIn(kScenes),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 // PipeWire 0.3 can leave a connection that was new when the default changed with the old
 // default for good, and send it no event: only a newcomer sees the change.
 TEST_F(Mirror, ANewcomerThatSeesAnotherDefaultShowsOursIsOutOfDate) {
-    tells();
     EXPECT_FALSE(mirror.outOfDate("speakers"));
     EXPECT_TRUE(mirror.outOfDate("phones"));
     mirror.asked();
@@ -262,200 +304,16 @@ TEST_F(Mirror, ANewcomerThatSeesAnotherDefaultShowsOursIsOutOfDate) {
     EXPECT_FALSE(mirror.outOfDate("phones"));
 }
 
-// A sink of a scene, how it is tied to the others.
-struct SceneSink {
-    std::uint32_t index;
-    const char* name;
-    const char* formFactor;
-    Ties ties;
-};
-
-// Sinks besides the speakers (1) and the headphones (2), the streams, the defaults set one after
-// the other, and where the sound of the last one ends: the sink and its kind.
-struct ChainCase {
-    const char* name;
-    std::vector<SceneSink> sinks;
-    std::vector<StreamSpec> streams;
-    std::vector<const char*> defaults;
-    const char* reached;
-    const char* kind;
-};
-
-void PrintTo(const ChainCase& c, std::ostream* os) {
-    *os << c.name;
-}
-
-class Chain : public Mirror, public testing::WithParamInterface<ChainCase> {
-protected:
-    void scene(const std::vector<SceneSink>& sinks, const std::vector<StreamSpec>& streams) {
-        for (const SceneSink& sink : sinks) {
-            sinkSays(SinkInfo{sink.index, sink.name, sink.formFactor, -1, 0.5f, false, sink.ties});
-        }
-        for (const StreamSpec& stream : streams) {
-            streamSays(stream);
-        }
-    }
-};
-
-TEST_P(Chain, TheOutputIsWhereTheSoundOfTheDefaultEnds) {
-    const ChainCase& c = GetParam();
-    scene(c.sinks, c.streams);
-    for (const char* name : c.defaults) {
-        serverSays(name);
-    }
-    EXPECT_TRUE(tells());
-    EXPECT_EQ(outputName(), c.reached);
-    EXPECT_EQ(kind(), c.kind);
-    EXPECT_EQ(mirror.sink(*mirror.defaultSink())->name, c.defaults.back());
-}
-
-const Ties kEffects{kNone, nullptr, nullptr, true};
-const SceneSink kRemap{10, "remap", nullptr, {7}};
-const SceneSink kEqualizer{11, "eq", nullptr, {kNone, "fc"}};
-const SceneSink kCombine{15, "combine", nullptr, {10}};
-
-// clang-format off
-INSTANTIATE_TEST_SUITE_P(Scenes, Chain, testing::Values(
-    ChainCase{"ANullSinkIsItsOwnOutput", {}, {}, {"phones"}, "phones", "hdpn"},
-    ChainCase{"OwnerModule", {kRemap}, {{50, false, 2, 7}}, {"remap"}, "phones", "hdpn"},
-    ChainCase{"LinkGroup", {kEqualizer}, {{51, false, 2, kNone, "fc"}}, {"eq"}, "phones", "hdpn"},
-    ChainCase{"TwoHops", {kRemap, kEqualizer}, {{50, false, 11, 7}, {51, false, 2, kNone, "fc"}},
-              {"remap"}, "phones", "hdpn"},
-    ChainCase{"LoopbackFromTheMonitor", {{12, "fx", nullptr, {8}}},
-              {{60, true, 12 + kMonitor, 9}, {52, false, 2, 9}}, {"fx"}, "phones", "hdpn"},
-    ChainCase{"ARecorderOfTheMonitorIsNoChain", {}, {{61, true, 2 + kMonitor}, {53, false, 1}},
-              {"phones"}, "phones", "hdpn"},
-    ChainCase{"MasterDevice", {{13, "vsink", nullptr, {kNone, nullptr, "phones"}}}, {},
-              {"vsink"}, "phones", "hdpn"},
-    ChainCase{"MasterDeviceStaleAfterAMove", {{13, "vsink", nullptr, {5, nullptr, "phones"}}},
-              {{54, false, 1, 5}}, {"vsink"}, "speakers", "ispk"},
-    ChainCase{"EasyEffects", {{14, "ee", nullptr, kEffects}}, {}, {"phones", "ee"},
-              "phones", "hdpn"},
-    ChainCase{"EasyEffectsSkipsVirtualDefaults", {{14, "ee", nullptr, kEffects}, kEqualizer},
-              {{51, false, 2, kNone, "fc"}}, {"speakers", "eq", "ee"}, "speakers", "ispk"},
-    ChainCase{"CombineOfOneKind", {kCombine, {16, "phones2", "headphone", {}}},
-              {{55, false, 2, 10}, {56, false, 16, 10}}, {"combine"}, "combine", "hdpn"},
-    ChainCase{"CombineOfTwoKinds", {kCombine, {17, "tv", "tv", {}}},
-              {{55, false, 2, 10}, {56, false, 17, 10}}, {"combine"}, "combine", "othr"},
-    ChainCase{"ALoopIsTheDefaultOfNoKind", {{20, "a", "headphone", {11}}, {21, "b", nullptr, {12}}},
-              {{57, false, 21, 11}, {58, false, 20, 12}}, {"a"}, "a", "othr"}),
-    [](const auto& info) { return std::string(info.param.name); });
-// clang-format on
-
-TEST_F(Chain, OverTheHopLimitIsTheDefaultOfNoKind) {
-    const char* names[] = {"s0", "s1", "s2", "s3", "s4", "s5"};
-    for (std::uint32_t i = 0; i < 6; ++i) {
-        sinkSays(SinkInfo{30 + i, names[i], "headphone", -1, 0.5f, false, Ties{40 + i}});
-        if (i < 5) {
-            streamSays({60 + i, false, 31 + i, 40 + i});
-        }
-    }
-    serverSays("s1");
-    EXPECT_EQ(outputName(), "s5") << "four hops are followed";
-    EXPECT_EQ(kind(), "hdpn");
-    serverSays("s0");
-    EXPECT_EQ(outputName(), "s0");
-    EXPECT_EQ(kind(), "othr");
-}
-
-TEST_F(Chain, ACombineOfCombinesOfTooManySinksIsTheDefaultOfNoKind) {
-    // 1 + 8 + 64 sinks: a tree that would take long to walk on every event.
-    std::uint32_t stream = 500;
-    sinkSays(SinkInfo{100, "top", Ties{200}});
-    for (std::uint32_t i = 0; i < 8; ++i) {
-        sinkSays(SinkInfo{101 + i, "mid", Ties{201 + i}});
-        streamSays({stream++, false, 101 + i, 200});
-        for (std::uint32_t j = 0; j < 8; ++j) {
-            sinkSays(SinkInfo{200 + 8 * i + j, "leaf", "headphone"});
-            streamSays({stream++, false, 200 + 8 * i + j, 201 + i});
-        }
-    }
-    serverSays("top");
-    EXPECT_EQ(outputName(), "top");
-    EXPECT_EQ(kind(), "othr");
-}
-
 // Started with EasyEffects as the default, there is no last plain default to go by.
 TEST(ChainAtStart, EasyEffectsPlaysIntoTheOnlySinkThatIsNoEffectsSink) {
     ServerMirror mirror;
     mirror.connected();
-    pa_server_info server{};
-    server.default_sink_name = "ee";
-    mirror.serverInfo(server);
-    mirror.sinkInfo(SinkInfo{14, "ee", kEffects});
-    mirror.sinkInfo(kPhones);
+    defaultIs("ee")(mirror);
+    Sink{.index = 14, .name = "ee", .effects = true}(mirror);
+    kPhones(mirror);
     EXPECT_EQ(mirror.defaultOutput(), 2u);
-    mirror.sinkInfo(kSpeakers);
+    kSpeakers(mirror);
     EXPECT_EQ(mirror.defaultOutput(), 14u) << "two sinks it may play into: nothing to go by";
-}
-
-TEST_F(Chain, AJackPlugBehindAFilterIsToldOnce) {
-    sinkSays(SinkInfo{3, "analog", "internal", PA_DEVICE_PORT_TYPE_SPEAKER});
-    scene({kRemap}, {{50, false, 3, 7}});
-    serverSays("remap");
-    tells();
-    EXPECT_EQ(kind(), "ispk");
-
-    sinkSays(SinkInfo{3, "analog", "internal", PA_DEVICE_PORT_TYPE_HEADPHONES});
-    EXPECT_TRUE(tells());
-    EXPECT_FALSE(tells());
-    EXPECT_EQ(outputName(), "analog");
-    EXPECT_EQ(kind(), "hdpn");
-    EXPECT_EQ(mirror.sink(*mirror.defaultSink())->name, "remap");
-}
-
-TEST_F(Chain, AStreamBetweenSinksIsToldOnceItHasLanded) {
-    scene({kRemap}, {{50, false, 1, 7}});
-    serverSays("remap");
-    tells();
-    EXPECT_EQ(mirror.chainStreams(), std::vector<std::uint32_t>{50});
-
-    streamSays({50, false, kNone, 7});
-    EXPECT_TRUE(mirror.chainPending());
-    EXPECT_FALSE(tells());
-    EXPECT_EQ(outputName(), "speakers") << "reads keep to where it was";
-    streamSays({50, false, 2, 7});
-    EXPECT_TRUE(tells());
-    EXPECT_FALSE(tells());
-    EXPECT_EQ(outputName(), "phones");
-
-    // Back where it was: nothing changed.
-    streamSays({50, false, kNone, 7});
-    streamSays({50, false, 2, 7});
-    EXPECT_FALSE(tells());
-    // Into a sink whose answer has not come yet.
-    streamSays({50, false, 9, 7});
-    EXPECT_FALSE(tells());
-    sinkSays(SinkInfo{9, "usb", "headset"});
-    EXPECT_TRUE(tells());
-    EXPECT_EQ(kind(), "hdst");
-}
-
-TEST_F(Chain, ALoopbacksStreamThatReportsItselfAgainStartsNothing) {
-    scene({{12, "fx", nullptr, {8}}}, {{60, true, 12 + kMonitor, 9}, {52, false, 2, 9}});
-    serverSays("fx");
-    tells();
-    for (int second = 0; second < 5; ++second) {
-        streamSays({52, false, 2, 9});
-        streamSays({60, true, 12 + kMonitor, 9});
-        EXPECT_FALSE(tells());
-    }
-}
-
-TEST_F(Chain, ASinkRemovedMidChainWaitsForWhereTheStreamGoes) {
-    scene({kRemap}, {{50, false, 2, 7}});
-    serverSays("remap");
-    tells();
-    mirror.sinkRemoved(2);
-    EXPECT_FALSE(tells());
-    EXPECT_EQ(outputName(), "none") << "never a sink that is gone";
-    streamSays({50, false, 1, 7});
-    EXPECT_TRUE(tells());
-    EXPECT_EQ(outputName(), "speakers");
-    // The effects sink goes too, its stream first: it is its own output until it is gone.
-    mirror.sinkInputRemoved(50);
-    mirror.sinkRemoved(10);
-    EXPECT_EQ(outputName(), "none");
 }
 
 } // namespace
