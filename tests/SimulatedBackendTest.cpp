@@ -166,36 +166,13 @@ TEST(AudioCalls, RejectWrongSizesQualifiersAndObjects) {
               kAudioHardwareBadObjectError);
     EXPECT_NE(setPropertyData(id, &volume, 0, nullptr, 2, &value), 0);
     EXPECT_NE(addPropertyListener(kAudioObjectSystemObject, &volume, nullptr, nullptr), 0);
+    std::string text;
+    EXPECT_EQ(getDeviceDescription(999, text), kAudioHardwareBadObjectError);
 
     audio.backend->setDefaultDevice(kAudioObjectUnknown);
     AudioObjectPropertyAddress dOut{kAudioHardwarePropertyDefaultOutputDevice,
                                     kAudioObjectPropertyScopeGlobal, 0};
     EXPECT_NE(getPropertyData(kAudioObjectSystemObject, &dOut, 0, nullptr, &size, &value), 0);
-}
-
-// The sink the server calls its default is the output itself, until an effects sink is in front.
-TEST(AudioCalls, TheSinkInFrontAndADevicesDescription) {
-    SimulatedAudio audio;
-    AudioDeviceID output = audio.output("hdpn", 0.5f);
-    AudioDeviceID effects = audio.backend->addDevice(fourCharCode("othr"));
-    audio.backend->setDescription(effects, "Equalizer");
-    AudioObjectPropertyAddress dSnk{kAudioHardwarePropertyDefaultSink,
-                                    kAudioObjectPropertyScopeGlobal, 0};
-    auto front = [&] {
-        std::uint32_t device = 0, size = 4;
-        getPropertyData(kAudioObjectSystemObject, &dSnk, 0, nullptr, &size, &device);
-        return device;
-    };
-    EXPECT_EQ(front(), output);
-    audio.backend->setSinkInFront(effects);
-    EXPECT_EQ(front(), effects);
-
-    std::string text;
-    EXPECT_EQ(getDeviceDescription(effects, text), 0);
-    EXPECT_EQ(text, "Equalizer");
-    EXPECT_EQ(getDeviceDescription(999, text), kAudioHardwareBadObjectError);
-    audio.backend->fail(SimulatedBackend::Call::Description);
-    EXPECT_NE(getDeviceDescription(effects, text), 0);
 }
 
 } // namespace

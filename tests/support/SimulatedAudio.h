@@ -15,9 +15,8 @@ class SimulatedAudio {
 public:
     SimulatedAudio() : backend(platform::audio::makeBackend<platform::audio::SimulatedBackend>()) {
         platform::audio::useBackend(backend);
-        platform::alert::setPresenter([this](const std::string& message) {
-            alerts.push_back(message);
-        });
+        platform::alert::setPresenter(
+            [this](const std::string& message) { alerts.push_back(message); });
     }
     ~SimulatedAudio() {
         backend->waitUntilIdle();
@@ -27,14 +26,10 @@ public:
     SimulatedAudio(const SimulatedAudio&) = delete;
     SimulatedAudio& operator=(const SimulatedAudio&) = delete;
 
-    // A device of the given kind that is made the default output.
+    // A device of the given kind ("hdpn") that is made the default output.
     platform::audio::AudioDeviceID output(const std::string& type, float volume,
                                           bool muted = false) {
-        std::uint32_t code = 0;
-        for (char c : type.substr(0, 4)) {
-            code = (code << 8) | std::uint8_t(c);
-        }
-        auto id = backend->addDevice(code, volume, muted);
+        auto id = backend->addDevice(platform::audio::fourCharCode(type), volume, muted);
         backend->setDefaultDevice(id);
         backend->waitUntilIdle();
         return id;
