@@ -20,11 +20,8 @@ struct SinkCase {
     const char* formFactor;
     bool network;
     const char* expected;
+    friend void PrintTo(const SinkCase& c, std::ostream* os) { *os << c.name; }
 };
-
-void PrintTo(const SinkCase& c, std::ostream* os) {
-    *os << c.name;
-}
 
 using Property = std::pair<const char*, const char*>;
 
@@ -114,16 +111,6 @@ TEST(OutputType, NoPropertiesAtAll) {
     EXPECT_EQ(fourCharText(pulse::outputTypeOf(pa_sink_info{})), "othr");
 }
 
-pa_cvolume channels(std::initializer_list<pa_volume_t> values) {
-    pa_cvolume v{};
-    v.channels = std::uint8_t(values.size());
-    std::size_t i = 0;
-    for (pa_volume_t value : values) {
-        v.values[i++] = value;
-    }
-    return v;
-}
-
 // The volume caps a boost at 1.0; the level the ceiling guard compares does not.
 TEST(Volume, LargestChannelCappedAtOneAndTheLevelUncapped) {
     struct {
@@ -131,11 +118,11 @@ TEST(Volume, LargestChannelCappedAtOneAndTheLevelUncapped) {
         float expected;
         float level;
     } cases[] = {
-        {channels({PA_VOLUME_NORM / 2, PA_VOLUME_NORM / 4}), 0.5f, 0.5f},
-        {channels({PA_VOLUME_NORM / 4, PA_VOLUME_NORM}), 1.0f, 1.0f},
-        {channels({PA_VOLUME_NORM * 3 / 2, PA_VOLUME_NORM}), 1.0f, 1.5f},
-        {channels({PA_VOLUME_MUTED, PA_VOLUME_MUTED}), 0.0f, 0.0f},
-        {channels({}), 0.0f, 0.0f},
+        {pa_cvolume{2, {PA_VOLUME_NORM / 2, PA_VOLUME_NORM / 4}}, 0.5f, 0.5f},
+        {pa_cvolume{2, {PA_VOLUME_NORM / 4, PA_VOLUME_NORM}}, 1.0f, 1.0f},
+        {pa_cvolume{2, {PA_VOLUME_NORM * 3 / 2, PA_VOLUME_NORM}}, 1.0f, 1.5f},
+        {pa_cvolume{2, {PA_VOLUME_MUTED, PA_VOLUME_MUTED}}, 0.0f, 0.0f},
+        {pa_cvolume{}, 0.0f, 0.0f},
     };
     for (const auto& c : cases) {
         EXPECT_FLOAT_EQ(pulse::volumeFraction(c.volume), c.expected);
@@ -144,25 +131,24 @@ TEST(Volume, LargestChannelCappedAtOneAndTheLevelUncapped) {
 }
 
 TEST(Volume, WriteScalesAllChannelsKeepingTheBalance) {
-    pa_cvolume scaled = pulse::scaledTo(channels({PA_VOLUME_NORM, PA_VOLUME_NORM / 2}), 0.5f);
+    pa_cvolume scaled = pulse::scaledTo(pa_cvolume{2, {PA_VOLUME_NORM, PA_VOLUME_NORM / 2}}, 0.5f);
     EXPECT_EQ(scaled.values[0], PA_VOLUME_NORM / 2);
     EXPECT_EQ(scaled.values[1], PA_VOLUME_NORM / 4);
     EXPECT_FLOAT_EQ(pulse::volumeFraction(scaled), 0.5f);
 
-    pa_cvolume fromSilence = pulse::scaledTo(channels({PA_VOLUME_MUTED, PA_VOLUME_MUTED}), 0.75f);
+    pa_cvolume fromSilence =
+        pulse::scaledTo(pa_cvolume{2, {PA_VOLUME_MUTED, PA_VOLUME_MUTED}}, 0.75f);
     EXPECT_FLOAT_EQ(pulse::volumeFraction(fromSilence), 0.75f);
     EXPECT_EQ(fromSilence.values[0], fromSilence.values[1]);
 
-    EXPECT_EQ(pulse::scaledTo(channels({PA_VOLUME_NORM}), 7.0f).values[0], PA_VOLUME_NORM);
-    EXPECT_EQ(pulse::scaledTo(channels({PA_VOLUME_NORM}), -1.0f).values[0], PA_VOLUME_MUTED);
+    EXPECT_EQ(pulse::scaledTo(pa_cvolume{1, {PA_VOLUME_NORM}}, 7.0f).values[0], PA_VOLUME_NORM);
+    EXPECT_EQ(pulse::scaledTo(pa_cvolume{1, {PA_VOLUME_NORM}}, -1.0f).values[0], PA_VOLUME_MUTED);
 }
 
 TEST(DeviceIds, NeverTheUnknownOrTheSystemObject) {
-    for (std::uint32_t index : {0u, 1u, 45u}) {
-        std::uint32_t id = pulse::deviceIdOf(index);
-        EXPECT_NE(id, kAudioObjectUnknown);
-        EXPECT_NE(id, kAudioObjectSystemObject);
-        EXPECT_EQ(pulse::sinkIndexOf(id), index);
+    for (std::uint32_t index : {0u, 1u}) {
+        EXPECT_GT(pulse::deviceIdOf(index), kAudioObjectSystemObject);
+        EXPECT_EQ(pulse::sinkIndexOf(pulse::deviceIdOf(index)), index);
     }
 }
 

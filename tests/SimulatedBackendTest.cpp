@@ -16,13 +16,6 @@ using sonvela::test::SimulatedAudio;
 
 namespace {
 
-void askForTheDefault() {
-    std::uint32_t device = 0, size = 4;
-    AudioObjectPropertyAddress address{kAudioHardwarePropertyDefaultOutputDevice,
-                                       kAudioObjectPropertyScopeGlobal, 0};
-    getPropertyData(kAudioObjectSystemObject, &address, 0, nullptr, &size, &device);
-}
-
 struct Calls {
     std::atomic<int> count{0};
     std::atomic<bool> onCallerThread{false};
@@ -36,7 +29,8 @@ OSStatus countCall(AudioObjectID, std::uint32_t, const AudioObjectPropertyAddres
         calls->onCallerThread = true;
     }
     // A listener may call back into the layer without deadlocking it.
-    askForTheDefault();
+    AudioDeviceID device = 0;
+    currentBackend()->defaultOutput(device);
     return 0;
 }
 
@@ -130,7 +124,8 @@ OSStatus swapBackend(AudioObjectID, std::uint32_t, const AudioObjectPropertyAddr
     std::shared_ptr<Backend> old = currentBackend();
     useBackend(*static_cast<std::shared_ptr<SimulatedBackend>*>(data));
     old.reset();
-    askForTheDefault();
+    AudioDeviceID device = 0;
+    currentBackend()->defaultOutput(device);
     return 0;
 }
 

@@ -8,7 +8,9 @@
 #include <limits>
 #include <optional>
 #include <set>
+#include <string>
 #include <thread>
+#include <vector>
 
 using namespace platform::audio;
 using Call = SimulatedBackend::Call;
@@ -41,11 +43,8 @@ struct Case {
     bool mutedAfter;
     std::optional<Call> failing = std::nullopt;
     std::size_t alerts = 0;
+    friend void PrintTo(const Case& c, std::ostream* os) { *os << c.name; }
 };
-
-void PrintTo(const Case& c, std::ostream* os) {
-    *os << c.name;
-}
 
 class Write : public testing::TestWithParam<Case> {};
 
@@ -65,10 +64,7 @@ TEST_P(Write, LeavesTheDeviceAsExpected) {
         EXPECT_FLOAT_EQ(device.volume, c.volumeAfter);
     }
     EXPECT_EQ(device.muted, c.mutedAfter);
-    EXPECT_EQ(audio.alerts.size(), c.alerts);
-    for (const std::string& alert : audio.alerts) {
-        EXPECT_EQ(alert, "Unable to mute device.");
-    }
+    EXPECT_EQ(audio.alerts, std::vector<std::string>(c.alerts, "Unable to mute device."));
 }
 
 // clang-format off
