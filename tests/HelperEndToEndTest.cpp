@@ -5,19 +5,13 @@
 
 #include <atomic>
 #include <csignal>
-#include <map>
 #include <mutex>
-#include <sstream>
 #include <thread>
 
 using namespace sonvela::test;
 using namespace std::chrono_literals;
 
 namespace {
-
-const SinkSpec kSpeakers{"speakers", "internal", "Speakers"};        // ispk
-const SinkSpec kHeadphones{"headphones", "headphone", "Headphones"}; // hdpn
-const SinkSpec kTv{"tv", "tv", "TV"};                                // hdmi
 
 struct SwitchCase {
     const char* name;
@@ -100,6 +94,7 @@ TEST_F(HelperEndToEnd, StartedBeforeTheServerItWaitsQuietlyAndRestoresWhenItCome
         << describe(kHeadphones);
     std::string log = helper->log();
     EXPECT_EQ(log.find("Unable to mute device."), std::string::npos) << log;
+    EXPECT_EQ(helper->restores(), std::vector<std::string>{"hdpn 0.750000"}) << "none before";
     EXPECT_NE(log.find("no sound server to connect to yet"), std::string::npos) << log;
     EXPECT_EQ(log.find("sound server"), log.rfind("sound server")) << "one line about it";
 }
@@ -141,14 +136,16 @@ TEST_F(HelperEndToEnd, ACeilingHoldsWhoeverTurnsTheOutputUp) {
     EXPECT_TRUE(eventually([&] { return sinkIs(kHeadphones, 0.6, false); }))
         << describe(kHeadphones);
     EXPECT_NE(helper->log().find("ceiling for hdpn: 0.600000"), std::string::npos);
-    // Past the moment after the restore in which a change would be set back.
+    // Past the moment after the restore in which a change would be set back. The user mutes
+    // them: the guard changes the volume alone.
     std::this_thread::sleep_for(1600ms);
+    ASSERT_TRUE(client->setMute(kHeadphones.name, true));
 
     // What one write shows as on this server, to count the helper's writes by.
     auto eventsOfSetting = [&](float volume, double settlesAt) {
         client->watch(kHeadphones.name);
         client->setVolume(kHeadphones.name, volume);
-        bool settled = eventually([&] { return sinkIs(kHeadphones, settlesAt, false); });
+        bool settled = eventually([&] { return sinkIs(kHeadphones, settlesAt, true); });
         std::this_thread::sleep_for(300ms);
         return settled ? client->changesSeen() : -1;
     };
@@ -160,8 +157,14 @@ TEST_F(HelperEndToEnd, ACeilingHoldsWhoeverTurnsTheOutputUp) {
     // A mixer's boost past full volume is cut by a ceiling of full volume, which it lies above.
     writeTable({{"hdpn", 1.0}}, "ceilings.plist");
     ASSERT_TRUE(client->setVolume(kHeadphones.name, 1.3f));
-    EXPECT_TRUE(eventually([&] { return sinkIs(kHeadphones, 1.0, false); }))
+    EXPECT_TRUE(eventually([&] { return sinkIs(kHeadphones, 1.0, true); }))
         << describe(kHeadphones);
+
+    // Only the default output is held.
+    ASSERT_NO_FATAL_FAILURE(switchTo(kSpeakers, "ispk 1.000000"));
+    ASSERT_TRUE(client->setVolume(kHeadphones.name, 1.3f));
+    std::this_thread::sleep_for(300ms);
+    EXPECT_TRUE(sinkIs(kHeadphones, 1.3, true)) << describe(kHeadphones);
 }
 
 // Another program sets the volume of a sink some time after a restore, as a Bluetooth headset
@@ -174,21 +177,22 @@ struct Push {
     std::chrono::milliseconds after;
     const SinkSpec* pushed;
     double volume, volumeAfter;
+    bool muted;                     // by the user before the push; a set-back leaves it so
     const char* setBack;            // the line, %d for its milliseconds; none when the change stays
     const char* storedAs = nullptr; // set in Sonvela's window, which stores it first
 };
 
 // clang-format off
 const Push kPushes[] = {
-    {&kHeadphones, "hdpn 0.750000", 200ms, &kHeadphones, 0.875, 0.75,
+    {&kHeadphones, "hdpn 0.750000", 200ms, &kHeadphones, 0.875, 0.75, true,
      "hdpn: 0.875000 pushed by the device %d ms after the restore; set back to 0.750000"},
-    {nullptr, "", 0ms, &kHeadphones, 0.5, 0.5, nullptr}, // the second: the user's
-    {&kTv, "hdmi 0.500000", 150ms, &kHeadphones, 0.9, 0.9, nullptr}, // not the restored output
-    {nullptr, "", 0ms, &kTv, 0.875, 0.4, // the moment moved with the restore; the ceiling holds
+    {nullptr, "", 0ms, &kHeadphones, 0.5, 0.5, true, nullptr}, // the second: the user's
+    {&kTv, "hdmi 0.500000", 150ms, &kHeadphones, 0.9, 0.9, true, nullptr}, // not the restored output
+    {nullptr, "", 0ms, &kTv, 0.875, 0.4, false, // the moment moved with the restore; the ceiling holds
      "hdmi: 0.875000 pushed by the device %d ms after the restore; set back to 0.400000"},
-    {&kHeadphones, "hdpn 0.750000", 200ms, &kHeadphones, 0.625, 0.625, nullptr, "hdpn"},
-    {&kSpeakers, "ispk 1.000000", 200ms, &kSpeakers, 0.9, 0.9, nullptr}, // kept its own volume
-    {&kHeadphones, "hdpn 0.625000", 1700ms, &kHeadphones, 0.3, 0.3, nullptr}, // too late
+    {&kHeadphones, "hdpn 0.750000", 200ms, &kHeadphones, 0.625, 0.625, false, nullptr, "hdpn"},
+    {&kSpeakers, "ispk 1.000000", 200ms, &kSpeakers, 0.9, 0.9, false, nullptr}, // kept its own volume
+    {&kHeadphones, "hdpn 0.625000", 1700ms, &kHeadphones, 0.3, 0.3, false, nullptr}, // too late
 };
 // clang-format on
 
@@ -208,6 +212,9 @@ TEST_F(HelperEndToEnd, ADevicesPushRightAfterARestoreIsSetBackOnce) {
             table[push.storedAs] = push.volume;
             writeTable(table);
         }
+        if (push.muted) {
+            ASSERT_TRUE(client->setMute(push.pushed->name, true));
+        }
         ASSERT_TRUE(client->setVolume(push.pushed->name, float(push.volume)));
         if (push.setBack) {
             ASSERT_TRUE(eventually([&] { return helper->messages(setBack).size() > before; }))
@@ -223,7 +230,7 @@ TEST_F(HelperEndToEnd, ADevicesPushRightAfterARestoreIsSetBackOnce) {
             // Time for a wrong set-back to show.
             std::this_thread::sleep_for(300ms);
         }
-        EXPECT_TRUE(eventually([&] { return sinkIs(*push.pushed, push.volumeAfter, false); }))
+        EXPECT_TRUE(eventually([&] { return sinkIs(*push.pushed, push.volumeAfter, push.muted); }))
             << describe(*push.pushed);
         EXPECT_EQ(helper->messages(setBack).size(), before + (push.setBack ? 1 : 0))
             << helper->log();

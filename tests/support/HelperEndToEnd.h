@@ -21,14 +21,20 @@ namespace sonvela::test {
 
 using Table = std::map<std::string, double>;
 
+inline const SinkSpec kSpeakers{"speakers", "internal", "Speakers"};        // ispk
+inline const SinkSpec kHeadphones{"headphones", "headphone", "Headphones"}; // hdpn
+inline const SinkSpec kEarbuds{"earbuds", "headphone", "Earbuds"};          // hdpn
+inline const SinkSpec kTv{"tv", "tv", "TV"};                                // hdmi
+inline const SinkSpec kEffects{"effects", "", ""};                          // a chain's own sink
+
 class HelperEndToEnd : public testing::Test {
 protected:
     // The server with the first sink as the default, then the helper, past its first restore.
     void start(std::vector<SinkSpec> sinks, const Table& table,
-               std::vector<ChainSpec> chains = {}) {
+               std::optional<ChainSpec> chain = std::nullopt) {
         writeTable(table);
         server = SoundServer::make(SONVELA_SOUND_SERVER, home.path() + "/server", std::move(sinks),
-                                   std::move(chains));
+                                   std::move(chain));
         server->start();
         startHelper();
         ASSERT_TRUE(eventually([&] { return helper->restores().size() == 1; })) << helper->log();

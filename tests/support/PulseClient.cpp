@@ -5,16 +5,6 @@
 
 namespace sonvela::test {
 
-namespace {
-
-void onSinks(pa_context*, const pa_sink_info* info, int eol, void* reply);
-void onServer(pa_context*, const pa_server_info* info, void* reply);
-void onSuccess(pa_context*, int success, void* reply);
-void onStreams(pa_context*, const pa_sink_input_info* info, int eol, void* reply);
-void onIndex(pa_context*, std::uint32_t index, void* reply);
-
-} // namespace
-
 std::unique_ptr<PulseClient> PulseClient::tryConnect(const std::string& server) {
     std::unique_ptr<PulseClient> client(new PulseClient());
     client->loop_ = pa_threaded_mainloop_new();
@@ -75,42 +65,36 @@ std::string property(const pa_proplist* properties, const char* key) {
     return value ? value : "";
 }
 
-void onSinks(pa_context*, const pa_sink_info* info, int eol, void* reply) {
+// The reply a callback fills. The waiting caller wakes only once the loop thread lets go of
+// the lock, after the callback has returned.
+PulseClient::Reply& wake(void* reply) {
     auto& r = *static_cast<PulseClient::Reply*>(reply);
-    if (eol == 0 && info != nullptr) {
+    pa_threaded_mainloop_signal(r.loop, 0);
+    return r;
+}
+
+void onSinks(pa_context*, const pa_sink_info* info, int eol, void* reply) {
+    if (auto& r = wake(reply); eol == 0 && info != nullptr) {
         r.sinks.push_back({info->name ? info->name : "", info->index, info->volume,
                            float(double(pa_cvolume_max(&info->volume)) / PA_VOLUME_NORM),
                            info->mute != 0, property(info->proplist, "node.link-group")});
     }
-    pa_threaded_mainloop_signal(r.loop, 0);
 }
 
 void onStreams(pa_context*, const pa_sink_input_info* info, int eol, void* reply) {
-    auto& r = *static_cast<PulseClient::Reply*>(reply);
-    if (eol == 0 && info != nullptr) {
-        r.streams.push_back({info->index, info->sink, info->owner_module,
+    if (auto& r = wake(reply); eol == 0 && info != nullptr) {
+        r.streams.push_back({info->index, info->sink, info->client,
                              property(info->proplist, "node.link-group"),
                              property(info->proplist, "object.id")});
     }
-    pa_threaded_mainloop_signal(r.loop, 0);
-}
-
-void onIndex(pa_context*, std::uint32_t index, void* reply) {
-    auto& r = *static_cast<PulseClient::Reply*>(reply);
-    r.index = index;
-    pa_threaded_mainloop_signal(r.loop, 0);
 }
 
 void onServer(pa_context*, const pa_server_info* info, void* reply) {
-    auto& r = *static_cast<PulseClient::Reply*>(reply);
-    r.defaultSink = info && info->default_sink_name ? info->default_sink_name : "";
-    pa_threaded_mainloop_signal(r.loop, 0);
+    wake(reply).defaultSink = info && info->default_sink_name ? info->default_sink_name : "";
 }
 
 void onSuccess(pa_context*, int success, void* reply) {
-    auto& r = *static_cast<PulseClient::Reply*>(reply);
-    r.succeeded = success != 0;
-    pa_threaded_mainloop_signal(r.loop, 0);
+    wake(reply).succeeded = success != 0;
 }
 
 } // namespace
@@ -127,14 +111,6 @@ std::vector<PulseClient::Sink> PulseClient::sinks() {
                return pa_context_get_sink_info_list(c, onSinks, &r);
            })
         .sinks;
-}
-
-std::vector<std::string> PulseClient::sinkNames() {
-    std::vector<std::string> names;
-    for (const Sink& sink : sinks()) {
-        names.push_back(sink.name);
-    }
-    return names;
 }
 
 std::string PulseClient::defaultSink() {
@@ -188,13 +164,6 @@ bool PulseClient::setStreamVolume(std::uint32_t index, float fraction) {
                return pa_context_set_sink_input_volume(c, index, &volume, onSuccess, &r);
            })
         .succeeded;
-}
-
-std::uint32_t PulseClient::loadModule(const std::string& name, const std::string& arguments) {
-    return run([&](pa_context* c, Reply& r) {
-               return pa_context_load_module(c, name.c_str(), arguments.c_str(), onIndex, &r);
-           })
-        .index;
 }
 
 bool PulseClient::watch(const std::string& name) {

@@ -28,8 +28,8 @@ public:
     // A playback stream (sink input) and what ties it to the module or filter that made it.
     struct Stream {
         std::uint32_t index;
-        std::uint32_t sink; // PA_INVALID_INDEX while it plays into nothing
-        std::uint32_t ownerModule;
+        std::uint32_t sink;   // PA_INVALID_INDEX while it plays into nothing
+        std::uint32_t client; // PA_INVALID_INDEX for a stream a module made
         std::string linkGroup;
         // PipeWire's own id of the stream's node, which its tools take: pipewire-pulse's
         // indexes are other numbers. Empty elsewhere.
@@ -45,7 +45,6 @@ public:
     bool connected();
     std::optional<Sink> sink(const std::string& name);
     std::vector<Sink> sinks();
-    std::vector<std::string> sinkNames();
     // Empty when the server has no default sink or cannot be asked.
     std::string defaultSink();
 
@@ -58,8 +57,6 @@ public:
     bool moveStream(std::uint32_t index, const std::string& sink);
     // Sets every channel of the stream to the fraction.
     bool setStreamVolume(std::uint32_t index, float fraction);
-    // The new module's index; PA_INVALID_INDEX when the server refuses it.
-    std::uint32_t loadModule(const std::string& name, const std::string& arguments);
 
     // Counts the server's change events of the sink, and of any stream, from now on.
     bool watch(const std::string& name);
@@ -73,7 +70,6 @@ public:
         std::vector<Sink> sinks;
         std::vector<Stream> streams;
         std::string defaultSink;
-        std::uint32_t index = PA_INVALID_INDEX;
     };
 
 private:
