@@ -118,14 +118,14 @@ protected:
         case Wait:
             return std::this_thread::sleep_for(5s);
         case Noise:
-            client->watch(kEffects.name);
             for (int i = 0; i < 20; ++i) {
-                for (const auto& stream : server->chainStreams()) {
-                    client->setStreamVolume(stream.index, i % 2 == 0 ? 0.9f : 1.0f);
+                auto streams = server->chainStreams();
+                ASSERT_FALSE(streams.empty()) << "no noise to make";
+                for (const auto& stream : streams) {
+                    ASSERT_TRUE(client->setStreamVolume(stream.index, i % 2 == 0 ? 0.9f : 1.0f));
                 }
                 std::this_thread::sleep_for(250ms);
             }
-            EXPECT_GT(client->streamChangesSeen(), 0) << "no noise to ignore";
         }
     }
 

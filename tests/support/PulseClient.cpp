@@ -75,7 +75,7 @@ PulseClient::Reply& wake(void* reply) {
 
 void onSinks(pa_context*, const pa_sink_info* info, int eol, void* reply) {
     if (auto& r = wake(reply); eol == 0 && info != nullptr) {
-        r.sinks.push_back({info->name ? info->name : "", info->index, info->volume,
+        r.sinks.push_back({info->name ? info->name : "", info->index,
                            float(double(pa_cvolume_max(&info->volume)) / PA_VOLUME_NORM),
                            info->mute != 0, property(info->proplist, "node.link-group")});
     }
@@ -95,6 +95,13 @@ void onServer(pa_context*, const pa_server_info* info, void* reply) {
 
 void onSuccess(pa_context*, int success, void* reply) {
     wake(reply).succeeded = success != 0;
+}
+
+// Every sink and stream of the test servers is stereo.
+pa_cvolume stereo(float fraction) {
+    pa_cvolume volume;
+    pa_cvolume_set(&volume, 2, pa_volume_t(std::lround(fraction * PA_VOLUME_NORM)));
+    return volume;
 }
 
 } // namespace
@@ -126,14 +133,11 @@ bool PulseClient::setDefaultSink(const std::string& name) {
 }
 
 bool PulseClient::setVolume(const std::string& name, float fraction) {
-    auto info = sink(name);
-    pa_cvolume volume;
-    pa_cvolume_set(&volume, info ? info->channels.channels : 0,
-                   pa_volume_t(std::lround(fraction * PA_VOLUME_NORM)));
-    return info &&
-           run([&](pa_context* c, Reply& r) {
+    pa_cvolume volume = stereo(fraction);
+    return run([&](pa_context* c, Reply& r) {
                return pa_context_set_sink_volume_by_name(c, name.c_str(), &volume, onSuccess, &r);
-           }).succeeded;
+           })
+        .succeeded;
 }
 
 bool PulseClient::setMute(const std::string& name, bool muted) {
@@ -158,8 +162,7 @@ bool PulseClient::moveStream(std::uint32_t index, const std::string& sink) {
 }
 
 bool PulseClient::setStreamVolume(std::uint32_t index, float fraction) {
-    pa_cvolume volume;
-    pa_cvolume_set(&volume, 2, pa_volume_t(std::lround(fraction * PA_VOLUME_NORM)));
+    pa_cvolume volume = stereo(fraction);
     return run([&](pa_context* c, Reply& r) {
                return pa_context_set_sink_input_volume(c, index, &volume, onSuccess, &r);
            })
@@ -170,7 +173,6 @@ bool PulseClient::watch(const std::string& name) {
     auto info = sink(name);
     watched_ = info ? info->index : PA_INVALID_INDEX;
     changes_ = 0;
-    streamChanges_ = 0;
     auto onEvent = [](pa_context*, pa_subscription_event_type_t type, std::uint32_t index,
                       void* self) {
         auto* client = static_cast<PulseClient*>(self);
@@ -178,18 +180,11 @@ bool PulseClient::watch(const std::string& name) {
             index == client->watched_) {
             ++client->changes_;
         }
-        if (type == (PA_SUBSCRIPTION_EVENT_SINK_INPUT | PA_SUBSCRIPTION_EVENT_CHANGE)) {
-            ++client->streamChanges_;
-        }
     };
-    return info &&
-           run([&](pa_context* c, Reply& r) {
-               pa_context_set_subscribe_callback(c, onEvent, this);
-               return pa_context_subscribe(c,
-                                           pa_subscription_mask_t(PA_SUBSCRIPTION_MASK_SINK |
-                                                                  PA_SUBSCRIPTION_MASK_SINK_INPUT),
-                                           onSuccess, &r);
-           }).succeeded;
+    return info && run([&](pa_context* c, Reply& r) {
+                       pa_context_set_subscribe_callback(c, onEvent, this);
+                       return pa_context_subscribe(c, PA_SUBSCRIPTION_MASK_SINK, onSuccess, &r);
+                   }).succeeded;
 }
 
 } // namespace sonvela::test

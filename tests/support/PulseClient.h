@@ -20,7 +20,6 @@ public:
     struct Sink {
         std::string name;
         std::uint32_t index;
-        pa_cvolume channels;
         float volume; // the largest channel over PA_VOLUME_NORM, not capped
         bool muted;
         std::string linkGroup; // PipeWire's node.link-group; empty elsewhere
@@ -49,19 +48,17 @@ public:
     std::string defaultSink();
 
     bool setDefaultSink(const std::string& name);
-    // Sets every channel to the fraction.
+    // Sets both channels of the sink (or stream) to the fraction.
     bool setVolume(const std::string& name, float fraction);
     bool setMute(const std::string& name, bool muted);
 
     std::vector<Stream> streams();
     bool moveStream(std::uint32_t index, const std::string& sink);
-    // Sets every channel of the stream to the fraction.
     bool setStreamVolume(std::uint32_t index, float fraction);
 
-    // Counts the server's change events of the sink, and of any stream, from now on.
+    // Counts the server's change events of the sink from now on.
     bool watch(const std::string& name);
     int changesSeen() const { return changes_; }
-    int streamChangesSeen() const { return streamChanges_; }
 
     // What the callbacks of one operation hand back.
     struct Reply {
@@ -81,7 +78,6 @@ private:
     pa_context* context_ = nullptr;
     std::atomic<std::uint32_t> watched_ = PA_INVALID_INDEX;
     std::atomic<int> changes_ = 0;
-    std::atomic<int> streamChanges_ = 0;
 };
 
 } // namespace sonvela::test

@@ -32,9 +32,8 @@ SoundServer::SoundServer(std::string folder, std::vector<SinkSpec> sinks,
                          std::optional<ChainSpec> chain, std::string socket)
     : folder_(std::move(folder)), sinks_(std::move(sinks)), chain_(std::move(chain)),
       socket_(std::move(socket)) {
-    for (const char* sub : {"/home", "/runtime"}) {
-        makeDirs(folder_ + sub);
-    }
+    makeDirs(folder_ + "/home");
+    makeDirs(folder_ + "/runtime");
     std::filesystem::permissions(folder_ + "/runtime", std::filesystem::perms::owner_all);
 }
 
@@ -95,11 +94,6 @@ PulseClient& SoundServer::client() const {
     throw std::runtime_error("the sound server does not answer:\n" + log());
 }
 
-std::string SoundServer::defaultSink() const {
-    auto client = PulseClient::tryConnect(address());
-    return client ? client->defaultSink() : "";
-}
-
 void SoundServer::switchDefault(const std::string& sink) const {
     auto end = std::chrono::steady_clock::now() + 10s;
     for (bool retry = false; std::chrono::steady_clock::now() < end; retry = true) {
@@ -154,19 +148,17 @@ void SoundServer::waitUntilReady() const {
                std::any_of(sinks_.begin(), sinks_.end(),
                            [&](const SinkSpec& s) { return s.name == chosen; });
     };
-    auto end = std::chrono::steady_clock::now() + 10s;
-    for (;;) {
-        if (std::any_of(processes_.begin(), processes_.end(),
-                        [](const auto& p) { return !p->running(); })) {
-            throw std::runtime_error("the sound server ended:\n" + log());
-        }
-        if (PulseClient* client = control(); client && ready(*client)) {
-            break;
-        }
-        if (std::chrono::steady_clock::now() >= end) {
-            throw std::runtime_error("the sound server did not get ready:\n" + log());
-        }
-        std::this_thread::sleep_for(10ms);
+    bool ended = false;
+    bool answered = eventually([&] {
+        ended = std::any_of(processes_.begin(), processes_.end(),
+                            [](const auto& p) { return !p->running(); });
+        PulseClient* client = ended ? nullptr : control();
+        return ended || (client && ready(*client));
+    });
+    if (ended || !answered) {
+        throw std::runtime_error(std::string(ended ? "the sound server ended:\n"
+                                                   : "the sound server did not get ready:\n") +
+                                 log());
     }
     std::vector<std::uint32_t> outputs;
     // EasyEffects' output is no stream a client could see.
@@ -265,7 +257,7 @@ void PulseServer::moveChain(const std::string& sink) {
     waitForChain({sinkIndex(sink)});
 }
 
-void PulseServer::unlinkChain() {
+void SoundServer::unlinkChain() {
     throw std::logic_error("PulseAudio moves a stream in one step, never showing it between sinks");
 }
 

@@ -67,8 +67,6 @@ public:
 
     // What the server's processes wrote, for failure messages.
     std::string log() const;
-    // The default sink as a new connection sees it, for failure messages.
-    std::string defaultSink() const;
     // Makes the sink the default and waits until the server reports it; throws when it does
     // not happen.
     void switchDefault(const std::string& sink) const;
@@ -77,7 +75,7 @@ public:
     virtual void moveChain(const std::string& sink) = 0;
     // Leaves the chain's output playing into no sink, as halfway through a move; only PipeWire
     // shows this to clients.
-    virtual void unlinkChain() = 0;
+    virtual void unlinkChain();
     // The streams that carry the chain's output on: the ones a module or a link group made,
     // never a player's.
     std::vector<PulseClient::Stream> chainStreams() const;
@@ -126,7 +124,6 @@ public:
                 std::optional<ChainSpec> chain = std::nullopt);
     void start() override;
     void moveChain(const std::string& sink) override;
-    void unlinkChain() override;
 };
 
 // pipewire, wireplumber and pipewire-pulse on a session bus of their own (which stays up across
