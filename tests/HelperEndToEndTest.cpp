@@ -45,9 +45,7 @@ const SwitchCase kSwitchCases[] = {
 
 TEST_P(Switch, GivesTheOutputItsVolume) {
     const SwitchCase& c = GetParam();
-    if (!c.ceilings.empty()) {
-        writeTable(c.ceilings, "ceilings.plist");
-    }
+    writeTable(c.ceilings, "ceilings.plist");
     ASSERT_NO_FATAL_FAILURE(start({kTv, kSpeakers, kHeadphones}, c.table));
     ASSERT_TRUE(client->setVolume(c.target.name, float(c.volumeBefore)));
     ASSERT_TRUE(client->setMute(c.target.name, c.mutedBefore));

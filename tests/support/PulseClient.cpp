@@ -9,12 +9,10 @@ std::unique_ptr<PulseClient> PulseClient::tryConnect(const std::string& server) 
     std::unique_ptr<PulseClient> client(new PulseClient());
     client->loop_ = pa_threaded_mainloop_new();
     client->context_ = pa_context_new(pa_threaded_mainloop_get_api(client->loop_), "sonvela-test");
-    pa_context_set_state_callback(
-        client->context_,
-        [](pa_context*, void* loop) {
-            pa_threaded_mainloop_signal(static_cast<pa_threaded_mainloop*>(loop), 0);
-        },
-        client->loop_);
+    auto signal = [](pa_context*, void* loop) {
+        pa_threaded_mainloop_signal(static_cast<pa_threaded_mainloop*>(loop), 0);
+    };
+    pa_context_set_state_callback(client->context_, signal, client->loop_);
     pa_threaded_mainloop_lock(client->loop_);
     bool started = pa_context_connect(client->context_, server.c_str(), PA_CONTEXT_NOAUTOSPAWN,
                                       nullptr) >= 0 &&

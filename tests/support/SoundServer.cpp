@@ -1,7 +1,6 @@
 #include "tests/support/SoundServer.h"
 
 #include "tests/support/Eventually.h"
-#include "tests/support/PulseClient.h"
 #include "tests/support/SessionBus.h"
 #include "tests/support/TempHome.h"
 
@@ -290,12 +289,11 @@ std::string pipeWireModule(const ChainSpec& chain) {
         for (const std::string& output : chain.outputs) {
             matches += "{ node.name = \"" + output + "\" } ";
         }
-        return "{ name = libpipewire-module-combine-stream args = { combine.mode = sink "
-               "node.name = \"" +
-               chain.name +
-               "\" combine.props = { audio.position = [ FL FR ] } stream.rules = [ { "
-               "matches = [ " +
-               matches + "] actions = { create-stream = { } } } ] } }\n";
+        const std::string rules =
+            "stream.rules = [ { matches = [ " + matches + "] actions = { create-stream = { } } } ]";
+        const std::string sink = "node.name = \"" + chain.name + "\" ";
+        return "{ name = libpipewire-module-combine-stream args = { combine.mode = sink " + sink +
+               "combine.props = { audio.position = [ FL FR ] } " + rules + " } }\n";
     }
     default:
         throw std::invalid_argument(chain.name + ": PipeWire makes no such chain by itself");
