@@ -3,7 +3,6 @@
 #include "tests/support/TempHome.h"
 
 #include <cstdlib>
-#include <regex>
 #include <sstream>
 
 namespace sonvela::test {
@@ -29,12 +28,13 @@ std::string HelperProcess::log() const {
 
 std::vector<std::string> HelperProcess::restores() const {
     // "output type: hdpn, volume: 0.750000" becomes "hdpn 0.750000".
-    static const std::regex restore("output type: (.*), volume: (.*)");
+    const std::string mark = "output type: ", separator = ", volume: ";
     std::vector<std::string> found;
-    std::smatch parts;
-    for (const std::string& message : messages("output type: ")) {
-        if (std::regex_match(message, parts, restore)) {
-            found.push_back(parts.str(1) + " " + parts.str(2));
+    for (const std::string& message : messages(mark)) {
+        auto comma = message.find(separator);
+        if (message.starts_with(mark) && comma != std::string::npos) {
+            found.push_back(message.substr(mark.size(), comma - mark.size()) + " " +
+                            message.substr(comma + separator.size()));
         }
     }
     return found;
