@@ -10,13 +10,8 @@ using namespace std::chrono_literals;
 
 namespace {
 
-const SinkSpec kSpeakers{"speakers", "hifi", "Speakers"};            // line
-const SinkSpec kHeadphones{"headphones", "headphone", "Headphones"}; // hdpn
-const SinkSpec kEarbuds{"earbuds", "headphone", "Earbuds"};          // hdpn
-const SinkSpec kEffects{"effects", "", ""};                          // the chain's own sink
-
 // Volumes the servers hold exactly, so the logged fractions are predictable.
-const Table kTable{{"line", 0.5}, {"hdpn", 0.75}, {"othr", 0.25}};
+const Table kTable{{"hdmi", 0.5}, {"hdpn", 0.75}, {"othr", 0.25}};
 // The user's own level on the effects sink, which is not the helper's to change.
 constexpr float kEffectsLevel = 0.625f;
 
@@ -42,13 +37,12 @@ struct Step {
 
 struct ChainCase {
     const char* name;
-    const char* server;
+    const char* server; // nullptr: both
     ChainSpec::Kind kind;
     std::vector<std::string> outputs;
     std::vector<Step> steps;
     // Whether the effects sink keeps a level of its own: a virtual sink shares its output's.
     bool ownLevel = true;
-    std::vector<SinkSpec> moreSinks = {};
 };
 
 void PrintTo(const ChainCase& c, std::ostream* os) {
@@ -62,45 +56,40 @@ using enum Action;
 // only then does PipeWire tell clients that a stream moved.
 // clang-format off
 const ChainCase kCases[] = {
-    {"RemapSinkMoves", "pulseaudio", Kind::Remap, {"speakers"}, {
-        {Default, "effects", "line 0.500000", "speakers"},
+    {"RemapSinkMoves", "pulseaudio", Kind::Remap, {"tv"}, {
+        {Default, "effects", "hdmi 0.500000", "tv"},
         {Move, "headphones", "hdpn 0.750000"},
         {Default, "headphones", ""}, // the output the sound already reached
-        {Default, "speakers", "line 0.500000"}}},
-    {"VirtualSinkMoves", "pulseaudio", Kind::Virtual, {"speakers"}, {
-        {Default, "effects", "line 0.500000", "speakers"},
+        {Default, "tv", "hdmi 0.500000"}}},
+    {"VirtualSinkMoves", "pulseaudio", Kind::Virtual, {"tv"}, {
+        {Default, "effects", "hdmi 0.500000", "tv"},
         {Move, "headphones", "hdpn 0.750000"}}, false},
-    {"LoopbackNoiseStartsNothing", "pulseaudio", Kind::Loopback, {"speakers"}, {
-        {Default, "effects", "line 0.500000", "speakers"},
+    {"LoopbackNoiseStartsNothing", "pulseaudio", Kind::Loopback, {"tv"}, {
+        {Default, "effects", "hdmi 0.500000", "tv"},
         {Noise, "", ""},
         {Move, "headphones", "hdpn 0.750000"}}},
-    {"CombineOfTwoKindsIsOther", "pulseaudio", Kind::Combine, {"speakers", "headphones"}, {
+    {"CombineOfTwoKindsIsOther", nullptr, Kind::Combine, {"tv", "headphones"}, {
         {Default, "effects", "othr 0.250000"},
         {Default, "headphones", "hdpn 0.750000"}}},
-    {"CombineOfOneKindHasThatKind", "pulseaudio", Kind::Combine, {"headphones", "earbuds"}, {
-        {Default, "effects", "hdpn 0.750000"}}, true, {kEarbuds}},
-    {"FilterChainMoves", "pipewire", Kind::FilterChain, {"speakers"}, {
-        {Default, "effects", "line 0.500000", "speakers"},
+    {"CombineOfOneKindHasThatKind", nullptr, Kind::Combine, {"headphones", "earbuds"}, {
+        {Default, "effects", "hdpn 0.750000"}}},
+    {"FilterChainMoves", "pipewire", Kind::FilterChain, {"tv"}, {
+        {Default, "effects", "hdmi 0.500000", "tv"},
         {Noise, "", ""},
         {Move, "headphones", "hdpn 0.750000"},
         {Default, "headphones", ""},
-        {Default, "speakers", "line 0.500000"}}},
-    {"LoopbackLandsFromBetweenSinks", "pipewire", Kind::Loopback, {"speakers"}, {
-        {Default, "effects", "line 0.500000", "speakers"},
+        {Default, "tv", "hdmi 0.500000"}}},
+    {"LoopbackLandsFromBetweenSinks", "pipewire", Kind::Loopback, {"tv"}, {
+        {Default, "effects", "hdmi 0.500000", "tv"},
         {Unlink, "", ""},
         {Wait, "", ""},
         {Move, "headphones", "hdpn 0.750000"}}},
-    {"CombineOfTwoKindsIsOther", "pipewire", Kind::Combine, {"speakers", "headphones"}, {
-        {Default, "effects", "othr 0.250000"},
-        {Default, "headphones", "hdpn 0.750000"}}},
-    {"CombineOfOneKindHasThatKind", "pipewire", Kind::Combine, {"headphones", "earbuds"}, {
-        {Default, "effects", "hdpn 0.750000"}}, true, {kEarbuds}},
     // It plays into the last default that was not virtual, which it follows; clients see none
     // of its links.
     {"EasyEffectsPlaysIntoTheLastPlainDefault", "pipewire", Kind::EasyEffects, {"headphones"}, {
         {Default, "effects", ""},
-        {Default, "speakers", "line 0.500000"},
-        {Move, "speakers", ""},
+        {Default, "tv", "hdmi 0.500000"},
+        {Move, "tv", ""},
         {Default, "effects", ""},
         {Default, "headphones", "hdpn 0.750000"}}},
 };
@@ -109,7 +98,9 @@ const ChainCase kCases[] = {
 std::vector<ChainCase> casesOfThisServer() {
     std::vector<ChainCase> cases;
     std::copy_if(std::begin(kCases), std::end(kCases), std::back_inserter(cases),
-                 [](const ChainCase& c) { return c.server == std::string(SONVELA_SOUND_SERVER); });
+                 [](const ChainCase& c) {
+                     return !c.server || c.server == std::string(SONVELA_SOUND_SERVER);
+                 });
     return cases;
 }
 
@@ -120,20 +111,20 @@ protected:
         case Default:
             return server->switchDefault(step.sink);
         case Move:
-            return server->moveChain(kEffects.name, step.sink);
+            return server->moveChain(step.sink);
         case Unlink:
-            return server->unlinkChain(kEffects.name);
+            return server->unlinkChain();
         case Wait:
             return std::this_thread::sleep_for(5s);
         case Noise:
-            client->watch(kEffects.name);
             for (int i = 0; i < 20; ++i) {
-                for (const auto& stream : server->chainStreams(kEffects.name)) {
-                    client->setStreamVolume(stream.index, i % 2 == 0 ? 0.9f : 1.0f);
+                auto streams = server->chainStreams();
+                ASSERT_FALSE(streams.empty()) << "no noise to make";
+                for (const auto& stream : streams) {
+                    ASSERT_TRUE(client->setStreamVolume(stream.index, i % 2 == 0 ? 0.9f : 1.0f));
                 }
                 std::this_thread::sleep_for(250ms);
             }
-            EXPECT_GT(client->streamChangesSeen(), 0) << "no noise to ignore";
         }
     }
 
@@ -155,9 +146,8 @@ protected:
 
 TEST_P(Chain, TheStoredVolumeGoesToTheOutputTheSoundReaches) {
     const ChainCase& c = GetParam();
-    std::vector<SinkSpec> sinks = {kHeadphones, kSpeakers};
-    sinks.insert(sinks.end(), c.moreSinks.begin(), c.moreSinks.end());
-    ASSERT_NO_FATAL_FAILURE(start(sinks, kTable, {{c.kind, kEffects.name, c.outputs}}));
+    ASSERT_NO_FATAL_FAILURE(
+        start({kHeadphones, kTv, kEarbuds}, kTable, ChainSpec{c.kind, kEffects.name, c.outputs}));
     ASSERT_TRUE(client->setVolume(kEffects.name, kEffectsLevel));
     server->play(kEffects.name);
     // PipeWire 0.3 can miss a default switch made while a connection is new; the helper then
@@ -166,8 +156,7 @@ TEST_P(Chain, TheStoredVolumeGoesToTheOutputTheSoundReaches) {
 
     std::vector<std::string> expected = helper->restores();
     for (const Step& step : c.steps) {
-        const char* names[] = {"default", "move", "unlink", "wait", "noise"};
-        SCOPED_TRACE(names[int(step.action)] + (" " + step.sink));
+        SCOPED_TRACE(testing::Message() << "step " << &step - c.steps.data());
         try {
             take(step);
         } catch (const std::exception& e) {
@@ -184,7 +173,7 @@ TEST_P(Chain, TheStoredVolumeGoesToTheOutputTheSoundReaches) {
     const bool effectsHeard = std::any_of(c.steps.begin(), c.steps.end(), [](const Step& s) {
         return !s.logged.empty() && s.sink == kEffects.name && s.heard.empty();
     });
-    for (const SinkSpec& sink : {kHeadphones, kSpeakers, kEffects}) {
+    for (const SinkSpec& sink : {kHeadphones, kTv, kEffects}) {
         EXPECT_FALSE(client->sink(sink.name).value().muted) << describe(sink);
     }
     if (c.ownLevel && !effectsHeard) {

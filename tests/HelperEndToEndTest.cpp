@@ -3,21 +3,16 @@
 
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <csignal>
-#include <map>
+#include <future>
 #include <mutex>
-#include <sstream>
 #include <thread>
 
 using namespace sonvela::test;
 using namespace std::chrono_literals;
+namespace audio = platform::audio;
 
 namespace {
-
-const SinkSpec kSpeakers{"speakers", "internal", "Speakers"};        // ispk
-const SinkSpec kHeadphones{"headphones", "headphone", "Headphones"}; // hdpn
-const SinkSpec kTv{"tv", "tv", "TV"};                                // hdmi
 
 struct SwitchCase {
     const char* name;
@@ -50,9 +45,7 @@ const SwitchCase kSwitchCases[] = {
 
 TEST_P(Switch, GivesTheOutputItsVolume) {
     const SwitchCase& c = GetParam();
-    if (!c.ceilings.empty()) {
-        writeTable(c.ceilings, "ceilings.plist");
-    }
+    writeTable(c.ceilings, "ceilings.plist");
     ASSERT_NO_FATAL_FAILURE(start({kTv, kSpeakers, kHeadphones}, c.table));
     ASSERT_TRUE(client->setVolume(c.target.name, float(c.volumeBefore)));
     ASSERT_TRUE(client->setMute(c.target.name, c.mutedBefore));
@@ -96,10 +89,12 @@ TEST_F(HelperEndToEnd, StartedBeforeTheServerItWaitsQuietlyAndRestoresWhenItCome
 
     server->start();
     client = PulseClient::tryConnect(server->address());
-    ASSERT_TRUE(eventually([&] { return sinkIs(kHeadphones, 0.75, false); }))
-        << describe(kHeadphones);
+    ASSERT_TRUE(eventually([&] {
+        return sinkIs(kHeadphones, 0.75, false) && !helper->restores().empty();
+    })) << describe(kHeadphones);
     std::string log = helper->log();
     EXPECT_EQ(log.find("Unable to mute device."), std::string::npos) << log;
+    EXPECT_EQ(helper->restores(), std::vector<std::string>{"hdpn 0.750000"}) << "none before";
     EXPECT_NE(log.find("no sound server to connect to yet"), std::string::npos) << log;
     EXPECT_EQ(log.find("sound server"), log.rfind("sound server")) << "one line about it";
 }
@@ -141,14 +136,16 @@ TEST_F(HelperEndToEnd, ACeilingHoldsWhoeverTurnsTheOutputUp) {
     EXPECT_TRUE(eventually([&] { return sinkIs(kHeadphones, 0.6, false); }))
         << describe(kHeadphones);
     EXPECT_NE(helper->log().find("ceiling for hdpn: 0.600000"), std::string::npos);
-    // Past the moment after the restore in which a change would be set back.
+    // Past the moment after the restore in which a change would be set back. The user mutes
+    // them: the guard changes the volume alone.
     std::this_thread::sleep_for(1600ms);
+    ASSERT_TRUE(client->setMute(kHeadphones.name, true));
 
     // What one write shows as on this server, to count the helper's writes by.
     auto eventsOfSetting = [&](float volume, double settlesAt) {
         client->watch(kHeadphones.name);
         client->setVolume(kHeadphones.name, volume);
-        bool settled = eventually([&] { return sinkIs(kHeadphones, settlesAt, false); });
+        bool settled = eventually([&] { return sinkIs(kHeadphones, settlesAt, true); });
         std::this_thread::sleep_for(300ms);
         return settled ? client->changesSeen() : -1;
     };
@@ -160,7 +157,7 @@ TEST_F(HelperEndToEnd, ACeilingHoldsWhoeverTurnsTheOutputUp) {
     // A mixer's boost past full volume is cut by a ceiling of full volume, which it lies above.
     writeTable({{"hdpn", 1.0}}, "ceilings.plist");
     ASSERT_TRUE(client->setVolume(kHeadphones.name, 1.3f));
-    EXPECT_TRUE(eventually([&] { return sinkIs(kHeadphones, 1.0, false); }))
+    EXPECT_TRUE(eventually([&] { return sinkIs(kHeadphones, 1.0, true); }))
         << describe(kHeadphones);
 }
 
@@ -174,26 +171,29 @@ struct Push {
     std::chrono::milliseconds after;
     const SinkSpec* pushed;
     double volume, volumeAfter;
+    bool muted;                     // by the user before the push; a set-back leaves it so
     const char* setBack;            // the line, %d for its milliseconds; none when the change stays
     const char* storedAs = nullptr; // set in Sonvela's window, which stores it first
 };
 
 // clang-format off
 const Push kPushes[] = {
-    {&kHeadphones, "hdpn 0.750000", 200ms, &kHeadphones, 0.875, 0.75,
+    {&kHeadphones, "hdpn 0.750000", 200ms, &kHeadphones, 0.875, 0.75, true,
      "hdpn: 0.875000 pushed by the device %d ms after the restore; set back to 0.750000"},
-    {nullptr, "", 0ms, &kHeadphones, 0.5, 0.5, nullptr}, // the second: the user's
-    {&kTv, "hdmi 0.500000", 150ms, &kHeadphones, 0.9, 0.9, nullptr}, // not the restored output
-    {nullptr, "", 0ms, &kTv, 0.875, 0.4, // the moment moved with the restore; the ceiling holds
+    {nullptr, "", 0ms, &kHeadphones, 0.5, 0.5, true, nullptr}, // the second: the user's
+    // Another output: neither set back nor held under its ceiling.
+    {&kTv, "hdmi 0.500000", 150ms, &kHeadphones, 0.9, 0.9, true, nullptr},
+    // The moment moved with the restore; the ceiling holds.
+    {nullptr, "", 0ms, &kTv, 0.875, 0.4, false,
      "hdmi: 0.875000 pushed by the device %d ms after the restore; set back to 0.400000"},
-    {&kHeadphones, "hdpn 0.750000", 200ms, &kHeadphones, 0.625, 0.625, nullptr, "hdpn"},
-    {&kSpeakers, "ispk 1.000000", 200ms, &kSpeakers, 0.9, 0.9, nullptr}, // kept its own volume
-    {&kHeadphones, "hdpn 0.625000", 1700ms, &kHeadphones, 0.3, 0.3, nullptr}, // too late
+    {&kHeadphones, "hdpn 0.750000", 200ms, &kHeadphones, 0.625, 0.625, false, nullptr, "hdpn"},
+    {&kSpeakers, "ispk 1.000000", 200ms, &kSpeakers, 0.9, 0.9, false, nullptr}, // its own volume
+    {&kHeadphones, "hdpn 0.625000", 1700ms, &kHeadphones, 0.3, 0.3, false, nullptr}, // too late
 };
 // clang-format on
 
 TEST_F(HelperEndToEnd, ADevicesPushRightAfterARestoreIsSetBackOnce) {
-    writeTable({{"hdmi", 0.4}}, "ceilings.plist");
+    writeTable({{"hdmi", 0.4}, {"hdpn", 0.8}}, "ceilings.plist");
     Table table = {{"hdpn", 0.75}, {"hdmi", 0.5}};
     ASSERT_NO_FATAL_FAILURE(start({kSpeakers, kHeadphones, kTv}, table));
     const std::string setBack = " pushed by the device ";
@@ -208,6 +208,7 @@ TEST_F(HelperEndToEnd, ADevicesPushRightAfterARestoreIsSetBackOnce) {
             table[push.storedAs] = push.volume;
             writeTable(table);
         }
+        ASSERT_TRUE(client->setMute(push.pushed->name, push.muted));
         ASSERT_TRUE(client->setVolume(push.pushed->name, float(push.volume)));
         if (push.setBack) {
             ASSERT_TRUE(eventually([&] { return helper->messages(setBack).size() > before; }))
@@ -223,7 +224,7 @@ TEST_F(HelperEndToEnd, ADevicesPushRightAfterARestoreIsSetBackOnce) {
             // Time for a wrong set-back to show.
             std::this_thread::sleep_for(300ms);
         }
-        EXPECT_TRUE(eventually([&] { return sinkIs(*push.pushed, push.volumeAfter, false); }))
+        EXPECT_TRUE(eventually([&] { return sinkIs(*push.pushed, push.volumeAfter, push.muted); }))
             << describe(*push.pushed);
         EXPECT_EQ(helper->messages(setBack).size(), before + (push.setBack ? 1 : 0))
             << helper->log();
@@ -234,79 +235,66 @@ TEST_F(HelperEndToEnd, ADevicesPushRightAfterARestoreIsSetBackOnce) {
 TEST_F(HelperEndToEnd, AWriteToAServerThatHangsGivesUpWhenAsked) {
     ASSERT_NO_FATAL_FAILURE(start({kSpeakers}, {}));
     setenv("PULSE_SERVER", server->address().c_str(), 1);
-    auto backend = platform::audio::makeBackend<platform::audio::PulseBackend>();
-    platform::audio::AudioDeviceID speakers = 0;
-    ASSERT_EQ(backend->defaultOutput(speakers), platform::audio::Result::Ok);
+    auto backend = audio::makeBackend<audio::PulseBackend>();
+    audio::AudioDeviceID speakers = 0;
+    ASSERT_EQ(backend->defaultOutput(speakers), audio::Result::Ok);
     server->freeze(true);
-    std::atomic<bool> returned = false;
-    std::thread writer([&] {
-        backend->setMuted(speakers, true);
-        returned = true;
-    });
-    std::this_thread::sleep_for(200ms);
-    EXPECT_FALSE(returned) << "the write waits for the server";
+    auto write = std::async(std::launch::async, [&] { backend->setMuted(speakers, true); });
+    EXPECT_EQ(write.wait_for(200ms), std::future_status::timeout) << "it waits for the server";
     backend->giveUpWaiting();
     // Well before libpulse would give up by itself, after 30 s.
-    EXPECT_TRUE(eventually([&] { return returned.load(); }));
+    EXPECT_EQ(write.wait_for(10s), std::future_status::ready);
     server->freeze(false);
-    writer.join();
 }
 
 // A listener that switches the default output in the middle of its work, as a user can.
 struct Switching {
     PulseClient* client;
-    std::string to;
-    std::mutex mutex;
-    std::vector<platform::audio::AudioDeviceID> seen;
+    std::once_flag once;
+    // The default output as the listener began, and as it ended.
+    std::promise<std::pair<audio::AudioDeviceID, audio::AudioDeviceID>> seen;
 };
 
-platform::audio::OSStatus switchMidway(platform::audio::AudioObjectID, std::uint32_t,
-                                       const platform::audio::AudioObjectPropertyAddress*,
-                                       void* data) {
+audio::OSStatus switchMidway(audio::AudioObjectID, std::uint32_t,
+                             const audio::AudioObjectPropertyAddress*, void* data) {
     auto& s = *static_cast<Switching*>(data);
     auto defaultOutput = [] {
-        platform::audio::AudioDeviceID device = 0;
-        platform::audio::currentBackend()->defaultOutput(device);
+        audio::AudioDeviceID device = 0;
+        audio::currentBackend()->defaultOutput(device);
         return device;
     };
-    std::lock_guard lock(s.mutex);
-    if (!s.seen.empty()) {
-        return 0;
-    }
-    s.seen.push_back(defaultOutput());
-    s.client->setDefaultSink(s.to);
-    // Writes run the loop, so the mirror hears of the switch meanwhile.
-    for (int i = 0; i < 20; ++i) {
-        platform::audio::currentBackend()->setMuted(s.seen.front(), i % 2 == 0);
-    }
-    s.seen.push_back(defaultOutput());
+    std::call_once(s.once, [&] {
+        audio::AudioDeviceID began = defaultOutput();
+        s.client->setDefaultSink(kTv.name);
+        // Writes run the loop, so the mirror hears of the switch meanwhile.
+        for (int i = 0; i < 20; ++i) {
+            audio::currentBackend()->setMuted(began, i % 2 == 0);
+        }
+        s.seen.set_value({began, defaultOutput()});
+    });
     return 0;
 }
 
 TEST_F(HelperEndToEnd, AListenerActsOnTheOutputItBeganWith) {
     ASSERT_NO_FATAL_FAILURE(start({kSpeakers, kHeadphones, kTv}, {}));
     setenv("PULSE_SERVER", server->address().c_str(), 1);
-    platform::audio::useBackend(platform::audio::makeBackend<platform::audio::PulseBackend>());
+    audio::useBackend(audio::makeBackend<audio::PulseBackend>());
     auto other = PulseClient::tryConnect(server->address());
-    Switching switching{other.get(), kTv.name, {}, {}};
-    // Gone before `switching`, and never while its lock is held: the loop thread may be
-    // delivering to it, and the backend waits for that thread.
+    Switching switching{other.get(), {}, {}};
+    auto seen = switching.seen.get_future();
+    // Gone before `switching`: the loop thread may be delivering to it, and the backend waits
+    // for that thread.
     struct Uninstall {
-        ~Uninstall() { platform::audio::useBackend(nullptr); }
+        ~Uninstall() { audio::useBackend(nullptr); }
     } uninstall;
-    const platform::audio::AudioObjectPropertyAddress every{
-        platform::audio::kAudioObjectPropertySelectorWildcard,
-        platform::audio::kAudioObjectPropertyScopeWildcard,
-        platform::audio::kAudioObjectPropertyElementWildcard};
-    platform::audio::addPropertyListener(platform::audio::kAudioObjectSystemObject, &every,
-                                         switchMidway, &switching);
+    const audio::AudioObjectPropertyAddress every{audio::kAudioObjectPropertySelectorWildcard,
+                                                  audio::kAudioObjectPropertyScopeWildcard,
+                                                  audio::kAudioObjectPropertyElementWildcard};
+    audio::addPropertyListener(audio::kAudioObjectSystemObject, &every, switchMidway, &switching);
     ASSERT_TRUE(client->setDefaultSink(kHeadphones.name));
-    ASSERT_TRUE(eventually([&] {
-        std::lock_guard lock(switching.mutex);
-        return switching.seen.size() == 2;
-    }));
-    std::lock_guard lock(switching.mutex);
-    EXPECT_EQ(switching.seen[1], switching.seen[0]);
+    ASSERT_EQ(seen.wait_for(10s), std::future_status::ready);
+    auto [began, ended] = seen.get();
+    EXPECT_EQ(ended, began);
 }
 
 } // namespace

@@ -11,15 +11,13 @@ template <typename Condition>
 bool eventually(Condition condition,
                 std::chrono::milliseconds deadline = std::chrono::seconds(10)) {
     auto end = std::chrono::steady_clock::now() + deadline;
-    for (;;) {
-        if (condition()) {
-            return true;
-        }
+    while (!condition()) {
         if (std::chrono::steady_clock::now() >= end) {
             return false;
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
+    return true;
 }
 
 } // namespace sonvela::test

@@ -3,6 +3,7 @@
 // One private sound server (SONVELA_SOUND_SERVER) and the built helper (SONVELA_HELPER_PATH)
 // running against it, in a temporary home.
 
+#include "platform/plist/PlistFile.h"
 #include "tests/support/Eventually.h"
 #include "tests/support/HelperProcess.h"
 #include "tests/support/PulseClient.h"
@@ -21,14 +22,20 @@ namespace sonvela::test {
 
 using Table = std::map<std::string, double>;
 
+inline const SinkSpec kSpeakers{"speakers", "internal", "Speakers"};        // ispk
+inline const SinkSpec kHeadphones{"headphones", "headphone", "Headphones"}; // hdpn
+inline const SinkSpec kEarbuds{"earbuds", "headphone", "Earbuds"};          // hdpn
+inline const SinkSpec kTv{"tv", "tv", "TV"};                                // hdmi
+inline const SinkSpec kEffects{"effects", "", ""};                          // a chain's own sink
+
 class HelperEndToEnd : public testing::Test {
 protected:
     // The server with the first sink as the default, then the helper, past its first restore.
     void start(std::vector<SinkSpec> sinks, const Table& table,
-               std::vector<ChainSpec> chains = {}) {
+               std::optional<ChainSpec> chain = std::nullopt) {
         writeTable(table);
         server = SoundServer::make(SONVELA_SOUND_SERVER, home.path() + "/server", std::move(sinks),
-                                   std::move(chains));
+                                   std::move(chain));
         server->start();
         startHelper();
         ASSERT_TRUE(eventually([&] { return helper->restores().size() == 1; })) << helper->log();
@@ -40,13 +47,10 @@ protected:
     }
 
     void writeTable(const Table& table, const std::string& file = "config.plist") {
-        std::ostringstream xml;
-        xml << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\">\n<dict>\n";
-        for (const auto& [type, volume] : table) {
-            xml << "<key>" << type << "</key><real>" << volume << "</real>\n";
-        }
         makeDirs(home.configHome() + "/Sonvela");
-        writeAll(home.configHome() + "/Sonvela/" + file, xml.str() + "</dict>\n</plist>\n");
+        ASSERT_TRUE(platform::plist::writeXmlAtomically(
+            home.configHome() + "/Sonvela/" + file,
+            platform::plist::Dictionary(table.begin(), table.end())));
     }
 
     bool sinkIs(const SinkSpec& sink, double volume, bool muted) {
@@ -54,16 +58,18 @@ protected:
         return state && std::abs(state->volume - volume) < 1e-4 && state->muted == muted;
     }
 
-    // Every sink's volume and mute, the sink first, then both logs.
+    // Every sink's volume and mute, the sink first, the default as a new connection sees it,
+    // then both logs.
     std::string describe(const SinkSpec& sink) {
         auto states = client->sinks();
+        auto fresh = PulseClient::tryConnect(server->address());
         std::stable_partition(states.begin(), states.end(),
                               [&](const PulseClient::Sink& s) { return s.name == sink.name; });
         std::ostringstream text;
         for (const auto& state : states) {
             text << state.name << ": " << state.volume << (state.muted ? " muted" : "") << "; ";
         }
-        text << "default " << server->defaultSink() << "\nhelper log:\n"
+        text << "default " << (fresh ? fresh->defaultSink() : "") << "\nhelper log:\n"
              << helper->log() << "\nserver log:\n"
              << server->log();
         return text.str();

@@ -5,26 +5,14 @@
 
 namespace sonvela::test {
 
-namespace {
-
-void onSinks(pa_context*, const pa_sink_info* info, int eol, void* reply);
-void onServer(pa_context*, const pa_server_info* info, void* reply);
-void onSuccess(pa_context*, int success, void* reply);
-void onStreams(pa_context*, const pa_sink_input_info* info, int eol, void* reply);
-void onIndex(pa_context*, std::uint32_t index, void* reply);
-
-} // namespace
-
 std::unique_ptr<PulseClient> PulseClient::tryConnect(const std::string& server) {
     std::unique_ptr<PulseClient> client(new PulseClient());
     client->loop_ = pa_threaded_mainloop_new();
     client->context_ = pa_context_new(pa_threaded_mainloop_get_api(client->loop_), "sonvela-test");
-    pa_context_set_state_callback(
-        client->context_,
-        [](pa_context*, void* loop) {
-            pa_threaded_mainloop_signal(static_cast<pa_threaded_mainloop*>(loop), 0);
-        },
-        client->loop_);
+    auto signal = [](pa_context*, void* loop) {
+        pa_threaded_mainloop_signal(static_cast<pa_threaded_mainloop*>(loop), 0);
+    };
+    pa_context_set_state_callback(client->context_, signal, client->loop_);
     pa_threaded_mainloop_lock(client->loop_);
     bool started = pa_context_connect(client->context_, server.c_str(), PA_CONTEXT_NOAUTOSPAWN,
                                       nullptr) >= 0 &&
@@ -75,42 +63,43 @@ std::string property(const pa_proplist* properties, const char* key) {
     return value ? value : "";
 }
 
-void onSinks(pa_context*, const pa_sink_info* info, int eol, void* reply) {
+// The reply a callback fills. The waiting caller wakes only once the loop thread lets go of
+// the lock, after the callback has returned.
+PulseClient::Reply& wake(void* reply) {
     auto& r = *static_cast<PulseClient::Reply*>(reply);
-    if (eol == 0 && info != nullptr) {
-        r.sinks.push_back({info->name ? info->name : "", info->index, info->volume,
+    pa_threaded_mainloop_signal(r.loop, 0);
+    return r;
+}
+
+void onSinks(pa_context*, const pa_sink_info* info, int eol, void* reply) {
+    if (auto& r = wake(reply); eol == 0 && info != nullptr) {
+        r.sinks.push_back({info->name ? info->name : "", info->index,
                            float(double(pa_cvolume_max(&info->volume)) / PA_VOLUME_NORM),
                            info->mute != 0, property(info->proplist, "node.link-group")});
     }
-    pa_threaded_mainloop_signal(r.loop, 0);
 }
 
 void onStreams(pa_context*, const pa_sink_input_info* info, int eol, void* reply) {
-    auto& r = *static_cast<PulseClient::Reply*>(reply);
-    if (eol == 0 && info != nullptr) {
-        r.streams.push_back({info->index, info->sink, info->owner_module,
+    if (auto& r = wake(reply); eol == 0 && info != nullptr) {
+        r.streams.push_back({info->index, info->sink, info->client,
                              property(info->proplist, "node.link-group"),
                              property(info->proplist, "object.id")});
     }
-    pa_threaded_mainloop_signal(r.loop, 0);
-}
-
-void onIndex(pa_context*, std::uint32_t index, void* reply) {
-    auto& r = *static_cast<PulseClient::Reply*>(reply);
-    r.index = index;
-    pa_threaded_mainloop_signal(r.loop, 0);
 }
 
 void onServer(pa_context*, const pa_server_info* info, void* reply) {
-    auto& r = *static_cast<PulseClient::Reply*>(reply);
-    r.defaultSink = info && info->default_sink_name ? info->default_sink_name : "";
-    pa_threaded_mainloop_signal(r.loop, 0);
+    wake(reply).defaultSink = info && info->default_sink_name ? info->default_sink_name : "";
 }
 
 void onSuccess(pa_context*, int success, void* reply) {
-    auto& r = *static_cast<PulseClient::Reply*>(reply);
-    r.succeeded = success != 0;
-    pa_threaded_mainloop_signal(r.loop, 0);
+    wake(reply).succeeded = success != 0;
+}
+
+// Every sink and stream of the test servers is stereo.
+pa_cvolume stereo(float fraction) {
+    pa_cvolume volume;
+    pa_cvolume_set(&volume, 2, pa_volume_t(std::lround(fraction * PA_VOLUME_NORM)));
+    return volume;
 }
 
 } // namespace
@@ -129,14 +118,6 @@ std::vector<PulseClient::Sink> PulseClient::sinks() {
         .sinks;
 }
 
-std::vector<std::string> PulseClient::sinkNames() {
-    std::vector<std::string> names;
-    for (const Sink& sink : sinks()) {
-        names.push_back(sink.name);
-    }
-    return names;
-}
-
 std::string PulseClient::defaultSink() {
     return run([](pa_context* c, Reply& r) { return pa_context_get_server_info(c, onServer, &r); })
         .defaultSink;
@@ -150,14 +131,11 @@ bool PulseClient::setDefaultSink(const std::string& name) {
 }
 
 bool PulseClient::setVolume(const std::string& name, float fraction) {
-    auto info = sink(name);
-    pa_cvolume volume;
-    pa_cvolume_set(&volume, info ? info->channels.channels : 0,
-                   pa_volume_t(std::lround(fraction * PA_VOLUME_NORM)));
-    return info &&
-           run([&](pa_context* c, Reply& r) {
+    pa_cvolume volume = stereo(fraction);
+    return run([&](pa_context* c, Reply& r) {
                return pa_context_set_sink_volume_by_name(c, name.c_str(), &volume, onSuccess, &r);
-           }).succeeded;
+           })
+        .succeeded;
 }
 
 bool PulseClient::setMute(const std::string& name, bool muted) {
@@ -182,26 +160,17 @@ bool PulseClient::moveStream(std::uint32_t index, const std::string& sink) {
 }
 
 bool PulseClient::setStreamVolume(std::uint32_t index, float fraction) {
-    pa_cvolume volume;
-    pa_cvolume_set(&volume, 2, pa_volume_t(std::lround(fraction * PA_VOLUME_NORM)));
+    pa_cvolume volume = stereo(fraction);
     return run([&](pa_context* c, Reply& r) {
                return pa_context_set_sink_input_volume(c, index, &volume, onSuccess, &r);
            })
         .succeeded;
 }
 
-std::uint32_t PulseClient::loadModule(const std::string& name, const std::string& arguments) {
-    return run([&](pa_context* c, Reply& r) {
-               return pa_context_load_module(c, name.c_str(), arguments.c_str(), onIndex, &r);
-           })
-        .index;
-}
-
 bool PulseClient::watch(const std::string& name) {
     auto info = sink(name);
     watched_ = info ? info->index : PA_INVALID_INDEX;
     changes_ = 0;
-    streamChanges_ = 0;
     auto onEvent = [](pa_context*, pa_subscription_event_type_t type, std::uint32_t index,
                       void* self) {
         auto* client = static_cast<PulseClient*>(self);
@@ -209,18 +178,11 @@ bool PulseClient::watch(const std::string& name) {
             index == client->watched_) {
             ++client->changes_;
         }
-        if (type == (PA_SUBSCRIPTION_EVENT_SINK_INPUT | PA_SUBSCRIPTION_EVENT_CHANGE)) {
-            ++client->streamChanges_;
-        }
     };
-    return info &&
-           run([&](pa_context* c, Reply& r) {
-               pa_context_set_subscribe_callback(c, onEvent, this);
-               return pa_context_subscribe(c,
-                                           pa_subscription_mask_t(PA_SUBSCRIPTION_MASK_SINK |
-                                                                  PA_SUBSCRIPTION_MASK_SINK_INPUT),
-                                           onSuccess, &r);
-           }).succeeded;
+    return info && run([&](pa_context* c, Reply& r) {
+                       pa_context_set_subscribe_callback(c, onEvent, this);
+                       return pa_context_subscribe(c, PA_SUBSCRIPTION_MASK_SINK, onSuccess, &r);
+                   }).succeeded;
 }
 
 } // namespace sonvela::test

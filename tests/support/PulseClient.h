@@ -20,7 +20,6 @@ public:
     struct Sink {
         std::string name;
         std::uint32_t index;
-        pa_cvolume channels;
         float volume; // the largest channel over PA_VOLUME_NORM, not capped
         bool muted;
         std::string linkGroup; // PipeWire's node.link-group; empty elsewhere
@@ -28,8 +27,8 @@ public:
     // A playback stream (sink input) and what ties it to the module or filter that made it.
     struct Stream {
         std::uint32_t index;
-        std::uint32_t sink; // PA_INVALID_INDEX while it plays into nothing
-        std::uint32_t ownerModule;
+        std::uint32_t sink;   // PA_INVALID_INDEX while it plays into nothing
+        std::uint32_t client; // PA_INVALID_INDEX for a stream a module made
         std::string linkGroup;
         // PipeWire's own id of the stream's node, which its tools take: pipewire-pulse's
         // indexes are other numbers. Empty elsewhere.
@@ -45,26 +44,21 @@ public:
     bool connected();
     std::optional<Sink> sink(const std::string& name);
     std::vector<Sink> sinks();
-    std::vector<std::string> sinkNames();
     // Empty when the server has no default sink or cannot be asked.
     std::string defaultSink();
 
     bool setDefaultSink(const std::string& name);
-    // Sets every channel to the fraction.
+    // Sets both channels of the sink (or stream) to the fraction.
     bool setVolume(const std::string& name, float fraction);
     bool setMute(const std::string& name, bool muted);
 
     std::vector<Stream> streams();
     bool moveStream(std::uint32_t index, const std::string& sink);
-    // Sets every channel of the stream to the fraction.
     bool setStreamVolume(std::uint32_t index, float fraction);
-    // The new module's index; PA_INVALID_INDEX when the server refuses it.
-    std::uint32_t loadModule(const std::string& name, const std::string& arguments);
 
-    // Counts the server's change events of the sink, and of any stream, from now on.
+    // Counts the server's change events of the sink from now on.
     bool watch(const std::string& name);
     int changesSeen() const { return changes_; }
-    int streamChangesSeen() const { return streamChanges_; }
 
     // What the callbacks of one operation hand back.
     struct Reply {
@@ -73,7 +67,6 @@ public:
         std::vector<Sink> sinks;
         std::vector<Stream> streams;
         std::string defaultSink;
-        std::uint32_t index = PA_INVALID_INDEX;
     };
 
 private:
@@ -85,7 +78,6 @@ private:
     pa_context* context_ = nullptr;
     std::atomic<std::uint32_t> watched_ = PA_INVALID_INDEX;
     std::atomic<int> changes_ = 0;
-    std::atomic<int> streamChanges_ = 0;
 };
 
 } // namespace sonvela::test

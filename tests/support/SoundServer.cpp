@@ -1,7 +1,6 @@
 #include "tests/support/SoundServer.h"
 
 #include "tests/support/Eventually.h"
-#include "tests/support/PulseClient.h"
 #include "tests/support/SessionBus.h"
 #include "tests/support/TempHome.h"
 
@@ -18,23 +17,22 @@ using namespace std::chrono_literals;
 
 std::unique_ptr<SoundServer> SoundServer::make(const std::string& kind, const std::string& folder,
                                                std::vector<SinkSpec> sinks,
-                                               std::vector<ChainSpec> chains) {
+                                               std::optional<ChainSpec> chain) {
     if (kind == "pulseaudio") {
-        return std::make_unique<PulseServer>(folder, std::move(sinks), std::move(chains));
+        return std::make_unique<PulseServer>(folder, std::move(sinks), std::move(chain));
     }
     if (kind == "pipewire") {
-        return std::make_unique<PipeWireServer>(folder, std::move(sinks), std::move(chains));
+        return std::make_unique<PipeWireServer>(folder, std::move(sinks), std::move(chain));
     }
     throw std::invalid_argument("unknown sound server: " + kind);
 }
 
 SoundServer::SoundServer(std::string folder, std::vector<SinkSpec> sinks,
-                         std::vector<ChainSpec> chains, std::string socket)
-    : folder_(std::move(folder)), sinks_(std::move(sinks)), chains_(std::move(chains)),
+                         std::optional<ChainSpec> chain, std::string socket)
+    : folder_(std::move(folder)), sinks_(std::move(sinks)), chain_(std::move(chain)),
       socket_(std::move(socket)) {
-    for (const char* sub : {"/home", "/runtime"}) {
-        makeDirs(folder_ + sub);
-    }
+    makeDirs(folder_ + "/home");
+    makeDirs(folder_ + "/runtime");
     std::filesystem::permissions(folder_ + "/runtime", std::filesystem::perms::owner_all);
 }
 
@@ -67,12 +65,10 @@ void SoundServer::stop() {
 }
 
 void SoundServer::kill() {
-    players_.clear();
-    control_.reset();
     for (auto& process : processes_) {
         process->kill();
     }
-    processes_.clear();
+    stop();
 }
 
 void SoundServer::freeze(bool frozen) {
@@ -95,11 +91,6 @@ PulseClient& SoundServer::client() const {
         return *client;
     }
     throw std::runtime_error("the sound server does not answer:\n" + log());
-}
-
-std::string SoundServer::defaultSink() const {
-    auto client = PulseClient::tryConnect(address());
-    return client ? client->defaultSink() : "";
 }
 
 void SoundServer::switchDefault(const std::string& sink) const {
@@ -143,15 +134,6 @@ void SoundServer::runTool(const std::vector<std::string>& argv) const {
     }
 }
 
-const ChainSpec& SoundServer::chain(const std::string& name) const {
-    auto found = std::find_if(chains_.begin(), chains_.end(),
-                              [&](const ChainSpec& c) { return c.name == name; });
-    if (found == chains_.end()) {
-        throw std::invalid_argument("no chain " + name);
-    }
-    return *found;
-}
-
 std::uint32_t SoundServer::sinkIndex(const std::string& name) const {
     auto sink = client().sink(name);
     return sink ? sink->index : PA_INVALID_INDEX;
@@ -159,80 +141,79 @@ std::uint32_t SoundServer::sinkIndex(const std::string& name) const {
 
 void SoundServer::waitUntilReady() const {
     auto ready = [&](PulseClient& client) {
-        auto names = client.sinkNames();
         auto chosen = client.defaultSink();
         return std::all_of(sinks_.begin(), sinks_.end(),
-                           [&](const SinkSpec& s) {
-                               return std::find(names.begin(), names.end(), s.name) != names.end();
-                           }) &&
+                           [&](const SinkSpec& s) { return client.sink(s.name).has_value(); }) &&
                std::any_of(sinks_.begin(), sinks_.end(),
                            [&](const SinkSpec& s) { return s.name == chosen; });
     };
-    auto end = std::chrono::steady_clock::now() + 10s;
-    while (std::chrono::steady_clock::now() < end) {
-        if (std::any_of(processes_.begin(), processes_.end(),
-                        [](const auto& p) { return !p->running(); })) {
-            throw std::runtime_error("the sound server ended:\n" + log());
-        }
-        if (PulseClient* client = control(); client && ready(*client)) {
-            return;
-        }
-        std::this_thread::sleep_for(10ms);
+    bool ended = false;
+    bool answered = eventually([&] {
+        ended = std::any_of(processes_.begin(), processes_.end(),
+                            [](const auto& p) { return !p->running(); });
+        PulseClient* client = ended ? nullptr : control();
+        return ended || (client && ready(*client));
+    });
+    if (ended || !answered) {
+        throw std::runtime_error(std::string(ended ? "the sound server ended:\n"
+                                                   : "the sound server did not get ready:\n") +
+                                 log());
     }
-    throw std::runtime_error("the sound server did not get ready:\n" + log());
+    std::vector<std::uint32_t> outputs;
+    // EasyEffects' output is no stream a client could see.
+    if (chain_ && chain_->kind != ChainSpec::Kind::EasyEffects) {
+        for (const std::string& output : chain_->outputs) {
+            outputs.push_back(sinkIndex(output));
+        }
+    }
+    waitForChain(outputs);
 }
 
-void SoundServer::waitForChain(const ChainSpec& chain, std::vector<std::uint32_t> sinks) const {
+std::vector<PulseClient::Stream> SoundServer::chainStreams() const {
+    auto streams = client().streams();
+    std::erase_if(streams, [](const PulseClient::Stream& stream) {
+        return stream.client != PA_INVALID_INDEX && stream.linkGroup.empty();
+    });
+    return streams;
+}
+
+void SoundServer::waitForChain(std::vector<std::uint32_t> sinks) const {
     std::sort(sinks.begin(), sinks.end());
     bool there = eventually([&] {
         std::vector<std::uint32_t> now;
-        for (const PulseClient::Stream& stream : streamsOf(chain)) {
+        for (const PulseClient::Stream& stream : chainStreams()) {
             now.push_back(stream.sink);
         }
         std::sort(now.begin(), now.end());
         return now == sinks;
     });
     if (!there) {
-        throw std::runtime_error("the output of " + chain.name + " is not where it should be:\n" +
-                                 log());
-    }
-}
-
-void SoundServer::waitForChains() const {
-    for (const ChainSpec& chain : chains_) {
-        std::vector<std::uint32_t> outputs;
-        for (const std::string& output : chain.outputs) {
-            outputs.push_back(sinkIndex(output));
-        }
-        // EasyEffects' output is no stream a client could see.
-        waitForChain(chain, chain.kind == ChainSpec::Kind::EasyEffects
-                                ? std::vector<std::uint32_t>{}
-                                : outputs);
+        throw std::runtime_error("the output of the chain is not where it should be:\n" + log());
     }
 }
 
 namespace {
 
-// The modules that make the chain on PulseAudio, each with its arguments.
-std::vector<std::pair<std::string, std::string>> pulseModules(const ChainSpec& chain) {
+// The script lines that make the chain on PulseAudio.
+std::string pulseModules(const ChainSpec& chain) {
     using Kind = ChainSpec::Kind;
-    const std::string sink = "sink_name=" + chain.name;
     std::string outputs;
     for (const std::string& output : chain.outputs) {
         outputs += (outputs.empty() ? "" : ",") + output;
     }
+    const std::string sink = " sink_name=" + chain.name;
     switch (chain.kind) {
     case Kind::Remap:
-        return {{"module-remap-sink", sink + " master=" + outputs}};
+        return "load-module module-remap-sink" + sink + " master=" + outputs + "\n";
     case Kind::Virtual:
-        return {{"module-virtual-sink", sink + " master=" + outputs}};
+        return "load-module module-virtual-sink" + sink + " master=" + outputs + "\n";
     case Kind::Combine:
-        return {{"module-combine-sink", sink + " slaves=" + outputs}};
+        return "load-module module-combine-sink" + sink + " slaves=" + outputs + "\n";
     case Kind::Loopback:
         // Without source_dont_move the loopback would follow every new default to its monitor.
-        return {{"module-null-sink", sink},
-                {"module-loopback",
-                 "source=" + chain.name + ".monitor sink=" + outputs + " source_dont_move=true"}};
+        return "load-module module-null-sink" + sink +
+               "\nload-module module-loopback source=" + chain.name + ".monitor sink=" + outputs +
+               " source_dont_move=true\n";
     default:
         throw std::invalid_argument(chain.name + ": PulseAudio has no such chain");
     }
@@ -241,8 +222,8 @@ std::vector<std::pair<std::string, std::string>> pulseModules(const ChainSpec& c
 } // namespace
 
 PulseServer::PulseServer(const std::string& folder, std::vector<SinkSpec> sinks,
-                         std::vector<ChainSpec> chains)
-    : SoundServer(folder, std::move(sinks), std::move(chains), folder + "/native") {
+                         std::optional<ChainSpec> chain)
+    : SoundServer(folder, std::move(sinks), std::move(chain), folder + "/native") {
     std::string script =
         "load-module module-native-protocol-unix auth-anonymous=1 socket=" + socket_ + "\n";
     for (const SinkSpec& sink : sinks_) {
@@ -251,6 +232,9 @@ PulseServer::PulseServer(const std::string& folder, std::vector<SinkSpec> sinks,
         script += "load-module module-null-sink sink_name=" + sink.name +
                   " sink_properties=\"device.form_factor=" + sink.formFactor +
                   " device.description='" + sink.description + "'\"\n";
+    }
+    if (chain_) {
+        script += pulseModules(*chain_);
     }
     writeAll(folder_ + "/server.pa", script + "set-default-sink " + sinks_.front().name + "\n");
 }
@@ -261,42 +245,18 @@ void PulseServer::start() {
           environment({"PULSE_RUNTIME_PATH=" + folder_ + "/runtime",
                        "PULSE_STATE_PATH=" + folder_ + "/home/state"}));
     waitUntilReady();
-    // Loaded through a client, which learns the modules' indexes and so the chains' streams.
-    modules_.clear();
-    for (const ChainSpec& chain : chains_) {
-        for (const auto& [name, arguments] : pulseModules(chain)) {
-            std::uint32_t module = client().loadModule(name, arguments);
-            if (module == PA_INVALID_INDEX) {
-                throw std::runtime_error(name + " " + arguments + " failed:\n" + log());
-            }
-            modules_[chain.name].push_back(module);
-        }
-    }
-    waitForChains();
 }
 
-std::vector<PulseClient::Stream> PulseServer::streamsOf(const ChainSpec& chain) const {
-    const auto& modules = modules_.at(chain.name);
-    std::vector<PulseClient::Stream> found;
-    for (const PulseClient::Stream& stream : client().streams()) {
-        if (std::find(modules.begin(), modules.end(), stream.ownerModule) != modules.end()) {
-            found.push_back(stream);
-        }
-    }
-    return found;
-}
-
-void PulseServer::moveChain(const std::string& name, const std::string& sink) {
-    const ChainSpec& moved = chain(name);
-    for (const PulseClient::Stream& stream : streamsOf(moved)) {
+void PulseServer::moveChain(const std::string& sink) {
+    for (const PulseClient::Stream& stream : chainStreams()) {
         if (!client().moveStream(stream.index, sink)) {
-            throw std::runtime_error("the output of " + name + " cannot move to " + sink);
+            throw std::runtime_error("the output of the chain cannot move to " + sink);
         }
     }
-    waitForChain(moved, {sinkIndex(sink)});
+    waitForChain({sinkIndex(sink)});
 }
 
-void PulseServer::unlinkChain(const std::string&) {
+void SoundServer::unlinkChain() {
     throw std::logic_error("PulseAudio moves a stream in one step, never showing it between sinks");
 }
 
@@ -329,12 +289,11 @@ std::string pipeWireModule(const ChainSpec& chain) {
         for (const std::string& output : chain.outputs) {
             matches += "{ node.name = \"" + output + "\" } ";
         }
-        return "{ name = libpipewire-module-combine-stream args = { combine.mode = sink "
-               "node.name = \"" +
-               chain.name +
-               "\" combine.props = { audio.position = [ FL FR ] } stream.rules = [ { "
-               "matches = [ " +
-               matches + "] actions = { create-stream = { } } } ] } }\n";
+        const std::string rules =
+            "stream.rules = [ { matches = [ " + matches + "] actions = { create-stream = { } } } ]";
+        const std::string sink = "node.name = \"" + chain.name + "\" ";
+        return "{ name = libpipewire-module-combine-stream args = { combine.mode = sink " + sink +
+               "combine.props = { audio.position = [ FL FR ] } " + rules + " } }\n";
     }
     default:
         throw std::invalid_argument(chain.name + ": PipeWire makes no such chain by itself");
@@ -344,8 +303,8 @@ std::string pipeWireModule(const ChainSpec& chain) {
 } // namespace
 
 PipeWireServer::PipeWireServer(const std::string& folder, std::vector<SinkSpec> sinks,
-                               std::vector<ChainSpec> chains)
-    : SoundServer(folder, std::move(sinks), std::move(chains), folder + "/runtime/pulse/native") {
+                               std::optional<ChainSpec> chain)
+    : SoundServer(folder, std::move(sinks), std::move(chain), folder + "/runtime/pulse/native") {
     makeDirs(folder_ + "/config/pipewire/pipewire.conf.d");
     std::string objects = "context.objects = [\n", modules = "context.modules = [\n";
     int priority = 2000;
@@ -355,16 +314,14 @@ PipeWireServer::PipeWireServer(const std::string& folder, std::vector<SinkSpec> 
                                 "\" device.form_factor = \"" + sink.formFactor + "\"",
                             priority--);
     }
-    for (const ChainSpec& chain : chains_) {
-        if (chain.kind == ChainSpec::Kind::EasyEffects) {
-            // Its own volume is not heard: EasyEffects reads the monitor at full level.
-            objects += nullSink(chain.name,
-                                "application.id = \"com.github.wwmm.easyeffects\" "
-                                "node.virtual = true monitor.channel-volumes = false",
-                                1);
-        } else {
-            modules += pipeWireModule(chain);
-        }
+    if (chain_ && chain_->kind == ChainSpec::Kind::EasyEffects) {
+        // Its own volume is not heard: EasyEffects reads the monitor at full level.
+        objects += nullSink(chain_->name,
+                            "application.id = \"com.github.wwmm.easyeffects\" "
+                            "node.virtual = true monitor.channel-volumes = false",
+                            1);
+    } else if (chain_) {
+        modules += pipeWireModule(*chain_);
     }
     // Added to the main configuration's objects and modules, module-access among them, without
     // which clients hang.
@@ -390,12 +347,9 @@ void PipeWireServer::start() {
     spawn({"wireplumber"}, variables);
     spawn({"pipewire-pulse"}, variables);
     waitUntilReady();
-    waitForChains();
-    linked_.clear();
-    for (const ChainSpec& chain : chains_) {
-        if (chain.kind == ChainSpec::Kind::EasyEffects) {
-            link(chain, chain.outputs.front(), true);
-        }
+    linked_ = chain_ ? chain_->outputs.front() : "";
+    if (chain_ && chain_->kind == ChainSpec::Kind::EasyEffects) {
+        link(linked_, true);
     }
     if (firstStart && sinks_.size() > 1) {
         // Until WirePlumber has taken in every sink, a switch can be acknowledged and lost, and
@@ -407,60 +361,38 @@ void PipeWireServer::start() {
     }
 }
 
-std::vector<PulseClient::Stream> PipeWireServer::streamsOf(const ChainSpec& chain) const {
-    auto sink = client().sink(chain.name);
-    std::vector<PulseClient::Stream> found;
-    for (const PulseClient::Stream& stream : client().streams()) {
-        if (sink && !sink->linkGroup.empty() && stream.linkGroup == sink->linkGroup) {
-            found.push_back(stream);
-        }
-    }
-    return found;
-}
-
-void PipeWireServer::link(const ChainSpec& chain, const std::string& sink, bool linked) {
+void PipeWireServer::link(const std::string& sink, bool linked) {
+    const std::string from = chain_->kind == ChainSpec::Kind::EasyEffects
+                                 ? chain_->name + ":monitor_"
+                                 : chain_->name + ".output:output_";
     for (const char* channel : {"FL", "FR"}) {
-        std::vector<std::string> argv = {"pw-link", chain.name + ":monitor_" + channel,
-                                         sink + ":playback_" + channel};
+        std::vector<std::string> argv = {"pw-link", from + channel, sink + ":playback_" + channel};
         if (!linked) {
             argv.insert(argv.begin() + 1, "--disconnect");
         }
         runTool(argv);
     }
-    linked_[chain.name] = linked ? sink : "";
+    linked_ = linked ? sink : "";
 }
 
-void PipeWireServer::moveChain(const std::string& name, const std::string& sink) {
-    const ChainSpec& moved = chain(name);
-    if (moved.kind == ChainSpec::Kind::EasyEffects) {
-        if (!linked_[name].empty()) {
-            link(moved, linked_[name], false);
+void PipeWireServer::moveChain(const std::string& sink) {
+    if (chain_->kind == ChainSpec::Kind::EasyEffects) {
+        if (!linked_.empty()) {
+            link(linked_, false);
         }
-        link(moved, sink, true);
-        return;
+        return link(sink, true);
     }
-    for (const PulseClient::Stream& stream : streamsOf(moved)) {
+    for (const PulseClient::Stream& stream : chainStreams()) {
         runTool({"pw-metadata", stream.node, "target.object", sink});
     }
-    waitForChain(moved, {sinkIndex(sink)});
+    waitForChain({sinkIndex(sink)});
+    linked_ = sink;
 }
 
-void PipeWireServer::unlinkChain(const std::string& name) {
-    const ChainSpec& unlinked = chain(name);
-    auto sinks = client().sinks();
-    for (const PulseClient::Stream& stream : streamsOf(unlinked)) {
-        auto sink = std::find_if(sinks.begin(), sinks.end(), [&](const PulseClient::Sink& s) {
-            return s.index == stream.sink;
-        });
-        for (const char* channel : {"FL", "FR"}) {
-            if (sink != sinks.end()) {
-                runTool({"pw-link", "--disconnect", name + ".output:output_" + channel,
-                         sink->name + ":playback_" + channel});
-            }
-        }
-    }
+void PipeWireServer::unlinkChain() {
+    link(linked_, false);
     // WirePlumber leaves it so: it still counts the links as made.
-    waitForChain(unlinked, {PA_INVALID_INDEX});
+    waitForChain({PA_INVALID_INDEX});
 }
 
 } // namespace sonvela::test

@@ -4,9 +4,8 @@
 #include "tests/support/PulseClient.h"
 
 #include <cstdint>
-#include <functional>
-#include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -36,14 +35,15 @@ struct ChainSpec {
 };
 
 // A private sound server for one test, with everything it keeps inside a folder of the test's
-// own. The first sink is the default one when the server starts. The base owns the server's
-// processes and their log; a kind of server only writes its configuration and starts them.
+// own, and at most one chain. The first sink is the default one when the server starts. The base
+// owns the server's processes and their log; a kind of server only writes its configuration and
+// starts them.
 class SoundServer {
 public:
     // "pulseaudio" or "pipewire".
     static std::unique_ptr<SoundServer> make(const std::string& kind, const std::string& folder,
                                              std::vector<SinkSpec> sinks,
-                                             std::vector<ChainSpec> chains = {});
+                                             std::optional<ChainSpec> chain = std::nullopt);
 
     virtual ~SoundServer();
     SoundServer(const SoundServer&) = delete;
@@ -52,7 +52,7 @@ public:
     // What PULSE_SERVER must say for a client of this server: "unix:" and the socket's path.
     std::string address() const { return "unix:" + socket_; }
 
-    // Starts it (again, after kill()) and waits until it answers with every sink, every chain
+    // Starts it (again, after kill()) and waits until it answers with every sink, the chain
     // playing on, and one of the sinks as the default; throws std::runtime_error, with the
     // server's output, when it does not.
     virtual void start() = 0;
@@ -67,49 +67,42 @@ public:
 
     // What the server's processes wrote, for failure messages.
     std::string log() const;
-    // The default sink as a new connection sees it, for failure messages.
-    std::string defaultSink() const;
     // Makes the sink the default and waits until the server reports it; throws when it does
     // not happen.
     void switchDefault(const std::string& sink) const;
 
     // Moves the chain's output to the sink, as a mixer does, and waits until it plays there.
-    virtual void moveChain(const std::string& chain, const std::string& sink) = 0;
+    virtual void moveChain(const std::string& sink) = 0;
     // Leaves the chain's output playing into no sink, as halfway through a move; only PipeWire
     // shows this to clients.
-    virtual void unlinkChain(const std::string& chain) = 0;
-    // The streams that carry the chain's output on.
-    std::vector<PulseClient::Stream> chainStreams(const std::string& name) const {
-        return streamsOf(chain(name));
-    }
+    virtual void unlinkChain();
+    // The streams that carry the chain's output on: the ones a module or a link group made,
+    // never a player's.
+    std::vector<PulseClient::Stream> chainStreams() const;
     // Silence played into the sink until the server stops: only while something plays does
     // PipeWire tell clients of a move, and a PulseAudio loopback adjust its rate.
     void play(const std::string& sink);
 
 protected:
-    SoundServer(std::string folder, std::vector<SinkSpec> sinks, std::vector<ChainSpec> chains,
+    SoundServer(std::string folder, std::vector<SinkSpec> sinks, std::optional<ChainSpec> chain,
                 std::string socket);
 
     std::vector<std::string> environment(const std::vector<std::string>& extra) const;
     ChildProcess& spawn(const std::vector<std::string>& argv,
                         const std::vector<std::string>& environment);
-    // Polls until the server answers as start() promises, or throws.
+    // Polls until the server answers with every sink and one of them as the default, then until
+    // the chain plays into its outputs; throws when it does not.
     void waitUntilReady() const;
     // Runs one of the server's command line tools to its end; throws when it fails.
     void runTool(const std::vector<std::string>& argv) const;
-    const ChainSpec& chain(const std::string& name) const;
-    // The streams that carry the chain's output.
-    virtual std::vector<PulseClient::Stream> streamsOf(const ChainSpec& chain) const = 0;
     // Waits until the chain's streams play into these sinks, one each (PA_INVALID_INDEX: none).
-    void waitForChain(const ChainSpec& chain, std::vector<std::uint32_t> sinks) const;
-    // Waits until every chain plays into its outputs.
-    void waitForChains() const;
+    void waitForChain(std::vector<std::uint32_t> sinks) const;
     std::uint32_t sinkIndex(const std::string& name) const;
     PulseClient& client() const;
 
     std::string folder_;
     std::vector<SinkSpec> sinks_;
-    std::vector<ChainSpec> chains_;
+    std::optional<ChainSpec> chain_;
     std::string socket_;
     std::vector<std::unique_ptr<ChildProcess>> processes_;
 
@@ -123,44 +116,36 @@ private:
     std::vector<std::unique_ptr<ChildProcess>> players_;
 };
 
-// pulseaudio -n with the native protocol on a socket in the folder and the null sinks; the
-// chains' modules are loaded once it answers.
+// pulseaudio -n with the native protocol on a socket in the folder, the null sinks and the
+// chain's modules.
 class PulseServer : public SoundServer {
 public:
     PulseServer(const std::string& folder, std::vector<SinkSpec> sinks,
-                std::vector<ChainSpec> chains = {});
+                std::optional<ChainSpec> chain = std::nullopt);
     void start() override;
-    void moveChain(const std::string& chain, const std::string& sink) override;
-    void unlinkChain(const std::string& chain) override;
-
-private:
-    std::vector<PulseClient::Stream> streamsOf(const ChainSpec& chain) const override;
-
-    // The modules each chain's sink and streams belong to.
-    std::map<std::string, std::vector<std::uint32_t>> modules_;
+    void moveChain(const std::string& sink) override;
 };
 
 // pipewire, wireplumber and pipewire-pulse on a session bus of their own (which stays up across
-// kill() and start()); the null sinks and chains come from a pipewire.conf.d file. Moves go
+// kill() and start()); the null sinks and chain come from a pipewire.conf.d file. Moves go
 // through PipeWire's own tools: pactl loses some of them there.
 class PipeWireServer : public SoundServer {
 public:
     PipeWireServer(const std::string& folder, std::vector<SinkSpec> sinks,
-                   std::vector<ChainSpec> chains = {});
+                   std::optional<ChainSpec> chain = std::nullopt);
     ~PipeWireServer() override;
     void start() override;
-    void moveChain(const std::string& chain, const std::string& sink) override;
-    void unlinkChain(const std::string& chain) override;
+    void moveChain(const std::string& sink) override;
+    void unlinkChain() override;
 
 private:
-    std::vector<PulseClient::Stream> streamsOf(const ChainSpec& chain) const override;
-    // Links or unlinks the monitor of a sink like EasyEffects' to the sink's playback ports.
-    void link(const ChainSpec& chain, const std::string& sink, bool linked);
-    void writeConfiguration() const;
+    // Links or unlinks the chain's output to the sink's playback ports: the monitor of a sink
+    // like EasyEffects', the output stream of the others.
+    void link(const std::string& sink, bool linked);
 
     std::unique_ptr<ChildProcess> bus_;
-    // Where each chain of the EasyEffects kind is linked to now.
-    std::map<std::string, std::string> linked_;
+    // The sink the chain's output is linked to now.
+    std::string linked_;
 };
 
 } // namespace sonvela::test
