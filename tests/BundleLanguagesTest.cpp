@@ -104,6 +104,12 @@ TEST_P(Lookup, TakesTheFirstLanguageWithATableAndTheBaseForWhatItLacks) {
     EXPECT_EQ(localized.localizedString("Missing", "", ""), "Missing");
     EXPECT_EQ(localized.localizedString("Missing", "Fallback", ""), "Fallback");
     EXPECT_EQ(localized.localizedString("Output", "", "../Localizable"), "Output");
+    // Other resources come from the language folder only when the base has none.
+    EXPECT_EQ(localized.pathForResource("Sonvela", "qm"),
+              c.localization == "de" ? std::optional(resources + "/de.lproj/Sonvela.qm")
+                                     : std::nullopt);
+    EXPECT_EQ(localized.pathForResource("sonvela.icns", ""), resources + "/sonvela.icns");
+    EXPECT_EQ(localized.pathForResource("Missing", "qm"), std::nullopt);
 }
 
 const LookupCase kLookupCases[] = {
@@ -116,17 +122,5 @@ const LookupCase kLookupCases[] = {
 
 INSTANTIATE_TEST_SUITE_P(Cases, Lookup, testing::ValuesIn(kLookupCases),
                          [](const auto& info) { return std::string(info.param.name); });
-
-TEST_F(LocalizedBundle, ResourcesComeFromTheLanguageFolderOnlyWhenTheBaseHasNone) {
-    {
-        UserLanguage german("de");
-        Bundle localized(bundle);
-        EXPECT_EQ(localized.pathForResource("Sonvela", "qm"), resources + "/de.lproj/Sonvela.qm");
-        EXPECT_EQ(localized.pathForResource("sonvela.icns", ""), resources + "/sonvela.icns");
-        EXPECT_EQ(localized.pathForResource("Missing", "qm"), std::nullopt);
-    }
-    UserLanguage french("fr");
-    EXPECT_EQ(Bundle(bundle).pathForResource("Sonvela", "qm"), std::nullopt);
-}
 
 } // namespace

@@ -1,6 +1,7 @@
 #include "shared/LoginItemAPI.h"
 #include "platform/bundle/Bundle.h"
 #include "platform/plist/PlistFile.h"
+#include "shared/AppUtil.h"
 #include "tests/support/TempHome.h"
 
 #include <gtest/gtest.h>
@@ -41,6 +42,14 @@ Call property(std::int32_t kind, std::int32_t index = 0) {
         const char* text = ReturnLoginItemPropertyAtIndex(user, kind, index);
         std::printf("%s", text ? text : "");
         return text != nullptr;
+    };
+}
+
+// Prints where the settings program finds an item by its bundle's file name; whether it is one.
+Call find(std::string name) {
+    return [=] {
+        std::printf("%d", AppUtil::getLoginItemIndexByApplicationName(name));
+        return AppUtil::applicationIsLoginItem(name);
     };
 }
 
@@ -140,6 +149,19 @@ TEST_F(LoginItemList, ListingIsExactAndStopsAtAnIncompleteEntry) {
         {Array{entry(kLongest + "b")}, property(kLoginItemExecutableName), "", false},
         {mixer, listing(&kLookalike), "", false},
         {mixer, [] { return PrintNumberOfLoginItems(nullptr); }, "", false},
+    });
+}
+
+TEST_F(LoginItemList, TheSettingsProgramFindsAnItemByItsBundlesFileName) {
+    const Array both{entry("/A/Other.app"), entry("/A/H.app")};
+    check({
+        {both, find("H.app"), "1", true},
+        {both, find("H"), "-1", false},
+        {Array{entry("/A/H.app")}, find("h.app"), "-1", false},
+        {Array{entry("/A/H.app"), entry("/B/H.app/")}, find("H.app"), "0", true},
+        {Array{Dictionary{{"Hide", Value(true)}}, entry("/"), entry("/B/H.app/")}, find("H.app"),
+         "2", true},
+        {Array{}, find("H.app"), "-1", false},
     });
 }
 

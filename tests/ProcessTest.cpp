@@ -2,7 +2,6 @@
 #include "platform/process/InstanceLock.h"
 #include "platform/process/ProgramRunner.h"
 #include "shared/AppUtil.h"
-#include "shared/LoginItemAPI.h"
 #include "tests/support/StrayProcesses.h"
 #include "tests/support/TestBundle.h"
 
@@ -14,8 +13,6 @@
 #include <thread>
 
 namespace fs = std::filesystem;
-namespace plist = platform::plist;
-using namespace platform::prefs;
 using namespace platform::process;
 using namespace sonvela::test;
 using Pids = std::vector<std::string>;
@@ -136,28 +133,6 @@ TEST_F(Processes, TheScriptFindsTheUsersLivingProcessesByNamesOfAnyLengthAndNoth
     pid_t theirs = namedChild("Others StandIn", 65534, false);
     ASSERT_TRUE(eventually([&] { return processName(theirs) == "Others StandIn"; }));
     EXPECT_EQ(AppUtil::getApplicationPidsByName("Others StandIn"), Pids{});
-}
-
-TEST_F(Processes, LoginItemsAreFoundByTheirBundleFileName) {
-    // Paths of the login items ("" for an entry without one), the name, where it is found.
-    std::tuple<std::vector<std::string>, std::string, int> cases[] = {
-        {{"/A/Other.app", "/A/H.app"}, "H.app", 1},
-        {{"/A/Other.app", "/A/H.app"}, "H", -1},
-        {{"/A/H.app"}, "h.app", -1},
-        {{"/A/H.app", "/B/H.app/"}, "H.app", 0},
-        {{"", "/", "/B/H.app/"}, "H.app", 2},
-        {{}, "H.app", -1},
-    };
-    for (const auto& [paths, name, index] : cases) {
-        plist::Array list;
-        for (const std::string& p : paths) {
-            list.emplace_back(plist::Dictionary{{p.empty() ? "Hide" : "Path", plist::Value(p)}});
-        }
-        ASSERT_TRUE(setValue("AutoLaunchedApplicationDictionary", plist::Value(std::move(list)),
-                             "loginwindow", kCFPreferencesCurrentUser, kCFPreferencesAnyHost));
-        EXPECT_EQ(AppUtil::getLoginItemIndexByApplicationName(name), index) << name;
-        EXPECT_EQ(AppUtil::applicationIsLoginItem(name), index >= 0) << name;
-    }
 }
 
 TEST_F(Processes, TheInstanceLockIsHeldOnce) {
