@@ -130,11 +130,12 @@ TEST(PlistFile, BrokenHostileOrOversizedBytesGiveNothing) {
 }
 
 // What ships for the kinds of output: a default volume for each kind but the ignored one and
-// nothing else, and for every kind a display name and an icon.
-TEST(Resources, EveryKindOfOutputHasItsDefaultVolumeNameAndIcon) {
+// nothing else, and for every kind an icon. (Their names the window lists.)
+TEST(Resources, EveryKindOfOutputHasItsDefaultVolumeAndIcon) {
     const std::string resources = SONVELA_SOURCE_DIR "/resources/";
     std::optional<Dictionary> defaults = readDictionary(resources + "DefaultConfig.plist");
-    ASSERT_TRUE(defaults);
+    std::optional<Dictionary> icons = readDictionary(resources + "Sonvela/AudioDeviceIcon.strings");
+    ASSERT_TRUE(defaults && icons);
     EXPECT_EQ(defaults->size(), platform::audio::kOutputKinds.size() - 1);
     for (std::string_view kind : platform::audio::kOutputKinds) {
         const std::string key(kind);
@@ -142,12 +143,7 @@ TEST(Resources, EveryKindOfOutputHasItsDefaultVolumeNameAndIcon) {
             defaults->count(key) ? defaults->at(key).floatValue() : std::nullopt;
         EXPECT_EQ(volume.has_value(), kind != platform::audio::kIgnoredOutputKind) << key;
         EXPECT_TRUE(!volume || (*volume >= 0.0f && *volume <= 1.0f)) << key;
-        for (const char* table : {"AudioDeviceName", "AudioDeviceIcon"}) {
-            auto strings = readDictionary(resources + "Sonvela/" + table + ".strings");
-            ASSERT_TRUE(strings) << table;
-            EXPECT_TRUE(strings->count(key) && strings->at(key).is<std::string>())
-                << table << " " << key;
-        }
+        EXPECT_TRUE(icons->count(key) && icons->at(key).is<std::string>()) << key;
     }
 }
 

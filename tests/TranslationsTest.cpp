@@ -18,13 +18,8 @@ using Languages = std::vector<std::string>;
 
 namespace {
 
-std::vector<std::string> languages() {
-    std::vector<std::string> list;
-    for (const QString& name : QString(SONVELA_LANGUAGES).split(',')) {
-        list.push_back(name.toStdString());
-    }
-    return list;
-}
+// The languages the programs have besides English.
+const QStringList kLanguages = QString(SONVELA_LANGUAGES).split(',');
 
 // "%1", "%@", "%d", "%2$s": what a text's translation must keep.
 std::multiset<std::string> placeholders(const std::string& text) {
@@ -52,8 +47,9 @@ TEST_P(StringsTable, EveryLanguageTranslatesEveryEntry) {
     std::string resources = c.resources;
     auto base = platform::plist::readDictionary(resources + "/" + c.table + ".strings");
     ASSERT_TRUE(base && !base->empty());
-    for (const std::string& language : languages()) {
-        std::string path = resources + "/" + language + ".lproj/" + c.table + ".strings";
+    for (const QString& language : kLanguages) {
+        std::string path =
+            resources + "/" + language.toStdString() + ".lproj/" + c.table + ".strings";
         auto localized = platform::plist::readDictionary(path);
         ASSERT_TRUE(localized) << path;
         for (const auto& [key, value] : *base) {
@@ -111,8 +107,9 @@ std::vector<std::string> untranslated(const std::string& ts) {
 // The window's own texts, as Linguist finds them in the sources today, are all translated.
 TEST(LinguistFiles, EveryWindowTextHasAFinishedTranslation) {
     sonvela::test::TempHome home;
-    for (const std::string& language : languages()) {
-        std::string ts = home.path() + "/" + language + ".ts";
+    for (const QString& name : kLanguages) {
+        const std::string language = name.toStdString();
+        const std::string ts = home.path() + "/" + language + ".ts";
         std::filesystem::copy_file(
             SONVELA_SOURCE_DIR "/resources/Sonvela/" + language + ".lproj/Sonvela.ts", ts);
         QProcess lupdate;
@@ -133,7 +130,7 @@ TEST(DesktopFiles, NameAndSummaryInEveryLanguage) {
     };
     QString entry = text("org.sonvela.Sonvela.desktop");
     QString metainfo = text("org.sonvela.Sonvela.metainfo.xml.in");
-    for (const QString& language : QString(SONVELA_LANGUAGES).split(',')) {
+    for (const QString& language : kLanguages) {
         for (const QString key : {"Name", "Comment", "Keywords"}) {
             EXPECT_TRUE(
                 entry.contains(QRegularExpression("\n" + key + "\\[" + language + "\\]=.+\n")))
