@@ -14,13 +14,14 @@ import tempfile
 import time
 
 
-def start(command):
-    """Starts a server that prints where it listens as its first line: the process and the line."""
-    server = subprocess.Popen(command, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
-    line = server.stdout.readline().strip()
+def start(command, children):
+    """Starts a server that prints where it listens as its first line, and gives that line."""
+    children.append(subprocess.Popen(command, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
+                                     text=True))
+    line = children[-1].stdout.readline().strip()
     if not line:
         raise RuntimeError(command[0] + " did not start")
-    return server, line
+    return line
 
 
 def walk(accessible, Atspi, dump, out):
@@ -73,11 +74,9 @@ def main():
 
     children = []
     try:
-        xvfb, display = start(["Xvfb", "-displayfd", "1", "-screen", "0", "1366x768x24",
-                               "-nolisten", "tcp"])
-        children.append(xvfb)
-        bus, address = start(["dbus-daemon", "--session", "--nofork", "--print-address"])
-        children.append(bus)
+        display = start(["Xvfb", "-displayfd", "1", "-screen", "0", "1366x768x24", "-nolisten",
+                         "tcp"], children)
+        address = start(["dbus-daemon", "--session", "--nofork", "--print-address"], children)
         # The accessibility library finds its bus through these when it is first used.
         os.environ["DISPLAY"] = ":" + display
         os.environ["DBUS_SESSION_BUS_ADDRESS"] = address
@@ -114,13 +113,11 @@ def main():
         return 0
     finally:
         for child in reversed(children):
-            if child.poll() is None:
-                child.terminate()
-                try:
-                    child.wait(5)
-                except subprocess.TimeoutExpired:
-                    child.kill()
-                    child.wait()
+            child.terminate()  # nothing, when it has ended
+            try:
+                child.wait(5)
+            except subprocess.TimeoutExpired:
+                child.kill()
 
 
 if __name__ == "__main__":
