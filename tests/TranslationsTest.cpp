@@ -14,7 +14,6 @@
 using platform::bundle::Bundle;
 using sonvela::test::readAll;
 using sonvela::test::UserLanguage;
-using Languages = std::vector<std::string>;
 
 namespace {
 
@@ -150,7 +149,7 @@ struct LanguagesCase {
     const char* all;
     const char* messages;
     const char* lang;
-    Languages expected;
+    std::vector<std::string> expected;
     friend void PrintTo(const LanguagesCase& c, std::ostream* os) { *os << c.name; }
 };
 
