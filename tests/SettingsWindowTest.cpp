@@ -15,7 +15,6 @@
 #include "tests/support/SoundServer.h"
 #include "tests/support/StrayProcesses.h"
 #include "tests/support/TempHome.h"
-#include "tests/support/UserLanguage.h"
 
 #include "ui_MainWindow.h"
 

@@ -2,7 +2,6 @@
 #include "platform/bundle/UserLanguages.h"
 #include "platform/plist/PlistFile.h"
 #include "tests/support/TempHome.h"
-#include "tests/support/UserLanguage.h"
 
 #include <QProcess>
 #include <QRegularExpression>
