@@ -1,6 +1,7 @@
 #include "platform/bundle/Bundle.h"
 #include "platform/loginwindow/AutostartEntry.h"
 #include "platform/loginwindow/LoginWindow.h"
+#include "platform/plist/PlistFile.h"
 #include "platform/process/ApplicationLauncher.h"
 #include "platform/process/InstanceLock.h"
 #include "platform/process/ProgramRunner.h"
@@ -8,13 +9,14 @@
 #include "shared/LoginItemAPI.h"
 #include "tests/support/DesktopSession.h"
 #include "tests/support/StrayProcesses.h"
-#include "tests/support/TestBundle.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <fcntl.h>
 #include <filesystem>
+#include <iterator>
+#include <sstream>
 #include <sys/prctl.h>
 #include <sys/stat.h>
 #include <thread>
@@ -29,6 +31,36 @@ using Commands = std::vector<std::vector<std::string>>;
 using Pids = std::vector<std::string>;
 
 namespace {
+
+// Makes <folder>/<name>.app: an Info.plist naming the executable and the identifier (left out
+// when empty), Resources/, and bin/<executable> holding the text, executable by everyone.
+std::string makeBundle(const std::string& folder, const std::string& name,
+                       const std::string& identifier, const std::string& executable,
+                       const std::string& programText) {
+    namespace plist = platform::plist;
+    std::string bundle = folder + "/" + name + ".app";
+    makeDirs(bundle + "/bin");
+    makeDirs(bundle + "/Resources");
+    plist::Dictionary info{{"CFBundleExecutable", plist::Value(executable)}};
+    if (!identifier.empty()) {
+        info["CFBundleIdentifier"] = plist::Value(identifier);
+    }
+    plist::writeXmlAtomically(bundle + "/Info.plist", info);
+    writeAll(bundle + "/bin/" + executable, programText);
+    std::filesystem::permissions(bundle + "/bin/" + executable, std::filesystem::perms(0755));
+    return bundle;
+}
+
+// A program that appends its process id to $HOME/started and then waits as "sleep".
+constexpr const char* kStandInProgram = "#!/bin/sh\n"
+                                        "echo \"$$\" >> \"$HOME/started\"\n"
+                                        "exec sleep 1000\n";
+
+// The process ids the stand-in programs of the home have written so far.
+std::vector<pid_t> startedPids(const std::string& home) {
+    std::istringstream lines(readAll(home + "/started"));
+    return {std::istream_iterator<pid_t>(lines), std::istream_iterator<pid_t>()};
+}
 
 // Appends its id to $HOME/started and waits; stopped, it takes a moment to wind down.
 const char* const kSlowToStop = "#!/bin/sh\n"
