@@ -261,6 +261,15 @@ protected:
     }
 
     std::size_t starts() { return startedPids(home.path()).size(); }
+    // SONVELA_LAUNCHED_HIDDEN as the first stand-in started was given it; "" when it was not.
+    std::string hiddenRequest() {
+        const std::string name = std::string(1, '\0') + "SONVELA_LAUNCHED_HIDDEN=";
+        std::string environment =
+            '\0' + readAll("/proc/" + std::to_string(startedPids(home.path())[0]) + "/environ");
+        std::size_t at = environment.find(name);
+        return at == std::string::npos ? ""
+                                       : environment.substr(at + name.size()).c_str(); // to NUL
+    }
     std::vector<pid_t> helpers() { return processesNamed(home.path(), "Sonvela Helper"); }
 
     TempHome home;
@@ -293,13 +302,7 @@ TEST_F(LoginWindow, EverySessionStartsTheLoginWindowWhereverSonvelaLies) {
         EXPECT_EQ(DesktopSession::systemdUnitsThatPass(), 1) << folder;
         EXPECT_TRUE(DesktopSession::launchWithGLib(userEntry)) << folder;
         ASSERT_TRUE(eventually([&] { return starts() == 1; })) << folder;
-        // A hidden item is asked to start hidden.
-        std::string environment =
-            readAll("/proc/" + std::to_string(startedPids(home.path())[0]) + "/environ");
-        EXPECT_EQ(environment.find(hide ? std::string("\0SONVELA_LAUNCHED_HIDDEN=1\0", 27)
-                                        : "SONVELA_LAUNCHED_HIDDEN") != std::string::npos,
-                  hide == 1)
-            << folder;
+        EXPECT_EQ(hiddenRequest(), hide ? "1" : "") << folder; // only a hidden item is hidden
         strays.killAll();
         fs::remove(home.path() + "/started");
         // Once Sonvela is moved away, its entry starts nothing.
