@@ -7,7 +7,6 @@
 #include "tests/support/SessionBus.h"
 #include "tests/support/SimulatedAudio.h"
 #include "tests/support/TempHome.h"
-#include "tests/support/UserLanguage.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,6 @@
 // The package as built by CPack, unpacked into a root of its own: what it holds, and its programs
 // run from there; with SONVELA_PACKAGE_ROOT=/ the installed package (scripts/check-package).
+#include "platform/plist/PlistFile.h"
 #include "shared/LoginItemAPI.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/support/DesktopSession.h"
@@ -9,11 +10,16 @@
 #include "tests/support/StrayProcesses.h"
 #include "tests/support/TempHome.h"
 
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <set>
 #include <unistd.h>
 
 namespace fs = std::filesystem;
@@ -93,22 +99,101 @@ TEST_F(FromTheRoot, TheHelperRestoresASwitch) {
     EXPECT_EQ(readAll(home.configPlist()), readAll(kHelperApp + "/Resources/DefaultConfig.plist"));
 }
 
-// The settings program has no command line: a plugin that Qt loads into it clicks the login
-// switch as a user would and closes the window.
-TEST_F(FromTheRoot, TheLoginSwitchPointsTheAutostartEntryIntoTheRoot) {
-    const char* path = std::getenv("PATH");
-    ChildProcess sonvela({kRoot + "/usr/bin/sonvela"},
-                         {"HOME=" + home.path(), "XDG_CONFIG_HOME=" + home.configHome(),
-                          "XDG_RUNTIME_DIR=" + home.path() + "/run",
-                          "PULSE_SERVER=" + server.address(), "QT_QPA_PLATFORM=offscreen",
-                          "QT_PLUGIN_PATH=" SONVELA_QT_PLUGINS,
-                          "QT_QPA_GENERIC_PLUGINS=clickloginswitch",
-                          std::string("PATH=") + (path ? path : "/usr/bin:/bin")},
-                         home.path() + "/sonvela.log");
-    ASSERT_EQ(sonvela.waitForExit(std::chrono::seconds(30)), 0);
-    const std::string log = readAll(home.path() + "/sonvela.log");
-    ASSERT_NE(log.find("clicked the login switch: on"), std::string::npos) << log;
+// What the harness saw, one object per line in tree order: its dump, role, name, description
+// and states.
+std::vector<QJsonObject> readDump(const std::string& path) {
+    std::vector<QJsonObject> seen;
+    std::ifstream in(path);
+    for (std::string line; std::getline(in, line);) {
+        if (line.starts_with('{')) { // not one of the harness's own complaints
+            seen.push_back(QJsonDocument::fromJson(QByteArray::fromStdString(line)).object());
+        }
+    }
+    return seen;
+}
 
+std::string text(const QJsonObject& object, const char* field) {
+    return object[field].toString().toStdString();
+}
+
+// The settings program as a German user of a screen reader meets it: run from the root on Xvfb
+// under tests/support/atspi_dump.py, which reads it through the accessibility bus once it shows
+// (dump 0), after a press on "All outputs" (1) and after one on the login switch (2). The
+// headphones' stored volume is held by a ceiling.
+class ScreenReader : public FromTheRoot {
+protected:
+    void SetUp() override {
+        FromTheRoot::SetUp();
+        server.switchDefault(kHeadphones.name);
+        makeDirs(home.configHome() + "/Sonvela");
+        for (auto [name, volume] : {std::pair("config", 0.9), std::pair("ceilings", 0.6)}) {
+            ASSERT_TRUE(platform::plist::writeXmlAtomically(
+                home.configHome() + "/Sonvela/" + name + ".plist",
+                platform::plist::Dictionary{{"hdpn", platform::plist::Value(volume)}}));
+        }
+        const char* path = std::getenv("PATH");
+        const std::string log = home.path() + "/atspi.log";
+        ChildProcess harness(
+            {"/usr/bin/python3", SONVELA_SOURCE_DIR "/tests/support/atspi_dump.py", "--language",
+             "de", "--press", "Alle Ausgänge", "--press",
+             "Sonvela Helper bei der Anmeldung starten", "--", kRoot + "/usr/bin/sonvela"},
+            {"HOME=" + home.path(), "XDG_CONFIG_HOME=" + home.configHome(),
+             "XDG_RUNTIME_DIR=" + home.path() + "/run", "PULSE_SERVER=" + server.address(),
+             std::string("PATH=") + (path ? path : "/usr/bin:/bin")},
+            log);
+        ASSERT_EQ(harness.waitForExit(std::chrono::seconds(90)), 0) << readAll(log);
+        seen = readDump(log);
+    }
+    // The object of that name in that dump; an empty one when there is none.
+    QJsonObject at(int dump, const std::string& name) {
+        auto found = std::find_if(seen.begin(), seen.end(), [&](const QJsonObject& a) {
+            return a["dump"].toInt() == dump && text(a, "name") == name;
+        });
+        return found == seen.end() ? QJsonObject() : *found;
+    }
+
+    std::vector<QJsonObject> seen;
+};
+
+// The program takes the user's language from the environment, for a screen reader too. Every
+// language's texts are checked on the window itself (SettingsWindowTest), the English names of
+// the controls too (in tab order).
+TEST_F(ScreenReader, EveryControlHasItsOwnNameRoleAndStateInTheUsersLanguage) {
+    std::set<std::pair<int, std::string>> named;
+    for (const QJsonObject& a : seen) {
+        bool control = a["states"].toArray().contains("focusable") && text(a, "role") != "filler";
+        EXPECT_TRUE(!control || !text(a, "name").empty()) << "a " << text(a, "role") << " unnamed";
+        EXPECT_TRUE(!control || named.emplace(a["dump"].toInt(), text(a, "name")).second)
+            << "two controls named " << text(a, "name");
+    }
+    // The fold button is a button that says whether the section is open.
+    for (auto [dump, state, notState] :
+         {std::tuple(0, "collapsed", "expanded"), std::tuple(1, "expanded", "collapsed")}) {
+        QJsonObject fold = at(dump, "Alle Ausgänge");
+        QJsonArray states = fold["states"].toArray();
+        EXPECT_EQ(text(fold, "role"), "push button");
+        EXPECT_TRUE(states.contains("expandable") && states.contains(state)) << dump;
+        EXPECT_FALSE(states.contains(notState) || states.contains("checkable")) << dump;
+    }
+    // The ceiling holds the headphones at 60 %: said where the volume is.
+    const std::string held = "Durch die Obergrenze bei 60 % gehalten";
+    EXPECT_EQ(text(at(0, "Lautstärke dieses Ausgangs"), "description"), held);
+    EXPECT_EQ(text(at(1, "Kopfhörer: Gespeicherte Lautstärke"), "description"), held);
+    // Each row's three controls, named for the kind and what they set.
+    for (std::string kind : {"Bluetooth", "Kopfhörer", "HDMI / Fernseher", "Anderer Ausgang"}) {
+        EXPECT_EQ(text(at(1, kind + ": Gespeicherte Lautstärke"), "role"), "slider") << kind;
+        EXPECT_EQ(text(at(1, kind + ": Gespeicherte Lautstärke in Prozent"), "role"), "spin button")
+            << kind;
+        EXPECT_EQ(text(at(1, kind + ": Obergrenze"), "role"), "spin button") << kind;
+    }
+    // The internal speakers keep their own volume: a ceiling is all there is to set.
+    EXPECT_EQ(text(at(1, "Interne Lautsprecher: Obergrenze"), "role"), "spin button");
+    EXPECT_TRUE(at(1, "Interne Lautsprecher: Gespeicherte Lautstärke").isEmpty());
+}
+
+TEST_F(ScreenReader, TheLoginSwitchPointsTheAutostartEntryIntoTheRoot) {
+    EXPECT_TRUE(
+        at(2, "Sonvela Helper bei der Anmeldung starten")["states"].toArray().contains("checked"));
     const std::string loginWindow = kApp + "/bin/sonvela-loginwindow";
     std::string entry = readAll(home.configHome() + "/autostart/sonvela-loginwindow.desktop");
     auto commands = DesktopSession::autostartCommands();

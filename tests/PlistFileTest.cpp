@@ -7,11 +7,19 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <atomic>
 #include <cmath>
+#include <csignal>
 #include <dlfcn.h>
+#include <functional>
 #include <plist/plist.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 
+using namespace platform::fs;
 using namespace platform::plist;
 using namespace sonvela::test;
 using namespace std::string_literals;
@@ -105,8 +113,6 @@ TEST(PlistFile, BrokenHostileOrOversizedBytesGiveNothing) {
         {"binary key with NUL", smallBinary("\x54\0\0\0\0"s), false},
         {"binary UTF-16 key with NUL", smallBinary("\x62\0a\0\0"s), false},
         {"binary key not text", bplist({"\xD1" + big(1) + big(1), "\x09"}), false},
-        {"binary cycle", bplist({"\xA1" + big(1), "\xA1" + big(0)}), false},
-        {"binary ref out of range", bplist({"\xA1" + big(9)}), false},
         {"binary offset out of range", badOffset, false},
         {"binary root out of range", bplist({"\x09"}, 3), false},
         {"xml stand-in beside a 65-bit integer",
@@ -124,11 +130,12 @@ TEST(PlistFile, BrokenHostileOrOversizedBytesGiveNothing) {
 }
 
 // What ships for the kinds of output: a default volume for each kind but the ignored one and
-// nothing else, and for every kind a display name and an icon.
-TEST(Resources, EveryKindOfOutputHasItsDefaultVolumeNameAndIcon) {
+// nothing else, and for every kind an icon. (Their names the window lists.)
+TEST(Resources, EveryKindOfOutputHasItsDefaultVolumeAndIcon) {
     const std::string resources = SONVELA_SOURCE_DIR "/resources/";
     std::optional<Dictionary> defaults = readDictionary(resources + "DefaultConfig.plist");
-    ASSERT_TRUE(defaults);
+    std::optional<Dictionary> icons = readDictionary(resources + "Sonvela/AudioDeviceIcon.strings");
+    ASSERT_TRUE(defaults && icons);
     EXPECT_EQ(defaults->size(), platform::audio::kOutputKinds.size() - 1);
     for (std::string_view kind : platform::audio::kOutputKinds) {
         const std::string key(kind);
@@ -136,12 +143,7 @@ TEST(Resources, EveryKindOfOutputHasItsDefaultVolumeNameAndIcon) {
             defaults->count(key) ? defaults->at(key).floatValue() : std::nullopt;
         EXPECT_EQ(volume.has_value(), kind != platform::audio::kIgnoredOutputKind) << key;
         EXPECT_TRUE(!volume || (*volume >= 0.0f && *volume <= 1.0f)) << key;
-        for (const char* table : {"AudioDeviceName", "AudioDeviceIcon"}) {
-            auto strings = readDictionary(resources + "Sonvela/" + table + ".strings");
-            ASSERT_TRUE(strings) << table;
-            EXPECT_TRUE(strings->count(key) && strings->at(key).is<std::string>())
-                << table << " " << key;
-        }
+        EXPECT_TRUE(icons->count(key) && icons->at(key).is<std::string>()) << key;
     }
 }
 
@@ -266,6 +268,102 @@ TEST(VolumeTable, StoringAVolumeKeepsAnotherProgramsValuesExactly) {
         EXPECT_TRUE(after == before) << format;
     }
     EXPECT_EQ(nullDataPointers, 0);
+}
+
+// Another thread reads the path over and over while `act` runs: all it may find there is one
+// of the versions whole, or nothing.
+void expectWholeReadsDuring(const std::string& path, const std::vector<std::string>& versions,
+                            const std::function<void()>& act) {
+    std::atomic<bool> done = false;
+    std::atomic<int> reads = 0, partial = 0;
+    std::thread reader([&] {
+        for (; !done; ++reads) {
+            std::string seen = exists(path) ? readAll(path) : versions.front();
+            partial += std::find(versions.begin(), versions.end(), seen) == versions.end();
+        }
+    });
+    while (reads == 0) {
+        std::this_thread::yield();
+    }
+    act();
+    done = true;
+    reader.join();
+    EXPECT_EQ(partial, 0) << path;
+}
+
+TEST(FileManager, RacingCopiesLeaveOneWholeFileAndNeverReplaceOne) {
+    TempHome home;
+    const std::string folder = home.path() + "/race/", target = folder + "target";
+    std::vector<std::string> versions;
+    makeDirs(folder);
+    for (char name = '0'; name < '4'; ++name) {
+        versions.push_back(std::string(2 << 20, name));
+        writeAll(folder + name, versions.back());
+    }
+    // Rounds, so that a reader is sure to look while some copy is on its way.
+    for (int round = 0; round < 10; ++round) {
+        unlink(target.c_str());
+        std::atomic<int> copies = 0;
+        expectWholeReadsDuring(target, versions, [&] {
+            std::vector<std::jthread> copiers;
+            for (char name = '0'; name < '4'; ++name) {
+                copiers.emplace_back([&, name] { copies += copyItem(folder + name, target); });
+            }
+        });
+        EXPECT_EQ(copies, 1);
+    }
+    EXPECT_EQ(listDir(folder).size(), 5u); // no temporary file left
+}
+
+// One writer lives through it all while others are killed as they write: no clean-up may take
+// its temporary file; the next write removes what the killed ones left and keeps the mode.
+TEST(FileManager, KilledWritersLeaveNothingThatReadersOrTheNextWriteWouldSee) {
+    TempHome home;
+    const std::string folder = home.path() + "/k", path = folder + "/file";
+    const std::string bytes(256 << 10, 'x');
+    makeDirs(folder);
+    ASSERT_TRUE(writeFileAtomically(path, bytes));
+    chmod(path.c_str(), 0640);
+    std::atomic<bool> stop = false, steadyWrote = true;
+    std::jthread steady([&] {
+        while (!stop) {
+            steadyWrote = writeFileAtomically(path, bytes) && steadyWrote;
+        }
+    });
+    expectWholeReadsDuring(path, {bytes}, [&] {
+        for (int i = 0; i < 40; ++i) {
+            pid_t victim = fork();
+            while (victim == 0) {
+                writeFileAtomically(path, bytes);
+            }
+            usleep(1000 + 1000 * (i % 5));
+            kill(victim, SIGKILL);
+            waitpid(victim, nullptr, 0);
+        }
+    });
+    stop = true;
+    steady.join();
+    EXPECT_TRUE(steadyWrote);
+    ASSERT_TRUE(writeFileAtomically(path, "last"));
+    EXPECT_EQ(listDir(folder), std::vector<std::string>{"file"});
+    struct stat st {};
+    EXPECT_EQ(stat(path.c_str(), &st) == 0 ? st.st_mode & 0777 : 0u, 0640u);
+}
+
+// A read-change-write whose file another program created or replaced since the read writes
+// nothing: the other program's change stays.
+TEST(FileManager, AWriteOfWhatWasReadLeavesAFileThatCameMeanwhile) {
+    TempHome home;
+    const std::string path = home.path() + "/file";
+    EXPECT_EQ(writeFileAtomicallyIfUnchanged(path, "first", std::nullopt), WriteOutcome::Written);
+    std::optional<FileIdentity> read = identityAt(path);
+    ASSERT_TRUE(writeFileAtomically(path, "theirs"));
+    EXPECT_EQ(writeFileAtomicallyIfUnchanged(path, "ours", read), WriteOutcome::Changed);
+    EXPECT_EQ(writeFileAtomicallyIfUnchanged(path, "ours", std::nullopt), WriteOutcome::Changed);
+    EXPECT_EQ(readAll(path), "theirs");
+    EXPECT_EQ(writeFileAtomicallyIfUnchanged(path, "ours", identityAt(path)),
+              WriteOutcome::Written);
+    EXPECT_EQ(readAll(path), "ours");
 }
 
 } // namespace

@@ -1,26 +1,66 @@
+#include "platform/bundle/Bundle.h"
+#include "platform/loginwindow/AutostartEntry.h"
+#include "platform/loginwindow/LoginWindow.h"
+#include "platform/plist/PlistFile.h"
 #include "platform/process/ApplicationLauncher.h"
 #include "platform/process/InstanceLock.h"
 #include "platform/process/ProgramRunner.h"
 #include "shared/AppUtil.h"
 #include "shared/LoginItemAPI.h"
+#include "tests/support/DesktopSession.h"
 #include "tests/support/StrayProcesses.h"
-#include "tests/support/TestBundle.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <fcntl.h>
+#include <filesystem>
+#include <iterator>
+#include <sstream>
 #include <sys/prctl.h>
+#include <sys/stat.h>
 #include <thread>
 
 namespace fs = std::filesystem;
-namespace plist = platform::plist;
+using namespace platform::loginwindow;
 using namespace platform::prefs;
 using namespace platform::process;
 using namespace sonvela::test;
+using platform::bundle::Bundle;
+using Commands = std::vector<std::vector<std::string>>;
 using Pids = std::vector<std::string>;
 
 namespace {
+
+// Makes <folder>/<name>.app: an Info.plist naming the executable and the identifier (left out
+// when empty), Resources/, and bin/<executable> holding the text, executable by everyone.
+std::string makeBundle(const std::string& folder, const std::string& name,
+                       const std::string& identifier, const std::string& executable,
+                       const std::string& programText) {
+    namespace plist = platform::plist;
+    std::string bundle = folder + "/" + name + ".app";
+    makeDirs(bundle + "/bin");
+    makeDirs(bundle + "/Resources");
+    plist::Dictionary info{{"CFBundleExecutable", plist::Value(executable)}};
+    if (!identifier.empty()) {
+        info["CFBundleIdentifier"] = plist::Value(identifier);
+    }
+    plist::writeXmlAtomically(bundle + "/Info.plist", info);
+    writeAll(bundle + "/bin/" + executable, programText);
+    std::filesystem::permissions(bundle + "/bin/" + executable, std::filesystem::perms(0755));
+    return bundle;
+}
+
+// A program that appends its process id to $HOME/started and then waits as "sleep".
+constexpr const char* kStandInProgram = "#!/bin/sh\n"
+                                        "echo \"$$\" >> \"$HOME/started\"\n"
+                                        "exec sleep 1000\n";
+
+// The process ids the stand-in programs of the home have written so far.
+std::vector<pid_t> startedPids(const std::string& home) {
+    std::istringstream lines(readAll(home + "/started"));
+    return {std::istream_iterator<pid_t>(lines), std::istream_iterator<pid_t>()};
+}
 
 // Appends its id to $HOME/started and waits; stopped, it takes a moment to wind down.
 const char* const kSlowToStop = "#!/bin/sh\n"
@@ -138,28 +178,6 @@ TEST_F(Processes, TheScriptFindsTheUsersLivingProcessesByNamesOfAnyLengthAndNoth
     EXPECT_EQ(AppUtil::getApplicationPidsByName("Others StandIn"), Pids{});
 }
 
-TEST_F(Processes, LoginItemsAreFoundByTheirBundleFileName) {
-    // Paths of the login items ("" for an entry without one), the name, where it is found.
-    std::tuple<std::vector<std::string>, std::string, int> cases[] = {
-        {{"/A/Other.app", "/A/H.app"}, "H.app", 1},
-        {{"/A/Other.app", "/A/H.app"}, "H", -1},
-        {{"/A/H.app"}, "h.app", -1},
-        {{"/A/H.app", "/B/H.app/"}, "H.app", 0},
-        {{"", "/", "/B/H.app/"}, "H.app", 2},
-        {{}, "H.app", -1},
-    };
-    for (const auto& [paths, name, index] : cases) {
-        plist::Array list;
-        for (const std::string& p : paths) {
-            list.emplace_back(plist::Dictionary{{p.empty() ? "Hide" : "Path", plist::Value(p)}});
-        }
-        ASSERT_TRUE(setValue("AutoLaunchedApplicationDictionary", plist::Value(std::move(list)),
-                             "loginwindow", kCFPreferencesCurrentUser, kCFPreferencesAnyHost));
-        EXPECT_EQ(AppUtil::getLoginItemIndexByApplicationName(name), index) << name;
-        EXPECT_EQ(AppUtil::applicationIsLoginItem(name), index >= 0) << name;
-    }
-}
-
 TEST_F(Processes, TheInstanceLockIsHeldOnce) {
     InstanceLock first("org.example.Tool");
     EXPECT_EQ(first.state(), InstanceLock::State::Taken);
@@ -228,6 +246,115 @@ TEST_F(Processes, ABundleThatNamesNoProgramIsNotLaunched) {
     EXPECT_EQ(launchApplication(bundle("Plain")), LaunchResult::Launched);
     EXPECT_EQ(launchApplication(home.path() + "/Plain.app"), LaunchResult::Launched);
     EXPECT_TRUE(eventually([&] { return startedPids(home.path()).size() == 2; }));
+}
+
+const std::string kLoginWindow = SONVELA_APP_DIR "/bin/sonvela-loginwindow";
+const ScopeRef user = kCFPreferencesCurrentUser;
+
+// A desktop session of the test's own: its system folder stands in for /etc/xdg.
+class LoginWindow : public testing::Test {
+protected:
+    void SetUp() override {
+        setenv("XDG_CONFIG_DIRS", system.c_str(), 1);
+        overrideAnyUserFolderForTesting(system);
+        Bundle::overrideMainForTesting(SONVELA_APP_DIR);
+    }
+
+    std::size_t starts() { return startedPids(home.path()).size(); }
+    // SONVELA_LAUNCHED_HIDDEN as the first stand-in started was given it; "" when it was not.
+    std::string hiddenRequest() {
+        const std::string name = std::string(1, '\0') + "SONVELA_LAUNCHED_HIDDEN=";
+        std::string environment =
+            '\0' + readAll("/proc/" + std::to_string(startedPids(home.path())[0]) + "/environ");
+        std::size_t at = environment.find(name);
+        return at == std::string::npos ? ""
+                                       : environment.substr(at + name.size()).c_str(); // to NUL
+    }
+    std::vector<pid_t> helpers() { return processesNamed(home.path(), "Sonvela Helper"); }
+
+    TempHome home;
+    StrayProcesses strays{home.path()};
+    std::string system = home.path() + "/etc-xdg";
+    std::string userEntry = home.configHome() + "/autostart/sonvela-loginwindow.desktop";
+    std::string systemEntry = system + "/autostart/sonvela-loginwindow.desktop";
+    std::string helper = SONVELA_APP_DIR "/Resources/Sonvela Helper.app";
+    std::string standIn = makeBundle(home.path(), "Stand In", "", "Stand In", kStandInProgram);
+};
+
+// Sonvela may lie in any folder; the sessions' own parsers must start the login window from
+// there: systemd's autostart generator (GNOME, KDE Plasma and others) and GLib.
+TEST_F(LoginWindow, EverySessionStartsTheLoginWindowWhereverSonvelaLies) {
+    std::string link = home.path() + "/.local/share/sonvela/sonvela-loginwindow";
+    mode_t umaskBefore = umask(0);
+    int asTheyAre = 2; // the sessions take the first paths as they are; the others get a link
+    unsigned char hide = 0;
+    for (std::string folder : {"My Apps (old); & <more>", "Mélangeur Ünïcode", "Bob's \"Apps\"",
+                               "100% loud", "back\\slash", "$HOME and `id`", "new\nline"}) {
+        bool linked = asTheyAre-- <= 0;
+        std::string bundle = home.path() + "/" + folder + "/Sonvela.app";
+        makeDirs(bundle + "/bin");
+        fs::create_symlink(kLoginWindow, bundle + "/bin/sonvela-loginwindow");
+        Bundle::overrideMainForTesting(bundle);
+        hide = !hide;
+        ASSERT_TRUE(AddLoginItemWithPropertiesToUser(user, standIn.c_str(), hide));
+        EXPECT_EQ(fs::is_symlink(link), linked) << folder;
+
+        EXPECT_EQ(DesktopSession::systemdUnitsThatPass(), 1) << folder;
+        EXPECT_TRUE(DesktopSession::launchWithGLib(userEntry)) << folder;
+        ASSERT_TRUE(eventually([&] { return starts() == 1; })) << folder;
+        EXPECT_EQ(hiddenRequest(), hide ? "1" : "") << folder; // only a hidden item is hidden
+        strays.killAll();
+        fs::remove(home.path() + "/started");
+        // Once Sonvela is moved away, its entry starts nothing.
+        EXPECT_EQ(DesktopSession::autostartCommands(),
+                  Commands{{linked ? link : bundle + "/bin/sonvela-loginwindow"}})
+            << folder;
+        fs::rename(bundle, bundle + ".moved");
+        EXPECT_EQ(DesktopSession::autostartCommands(), Commands{}) << folder;
+        fs::rename(bundle + ".moved", bundle);
+
+        ASSERT_TRUE(RemoveLoginItemAtIndex(user, 0));
+        EXPECT_FALSE(fs::exists(userEntry) || fs::is_symlink(link)) << folder;
+    }
+    umask(umaskBefore);
+    // An entry there runs at the user's login: nobody else may put one in.
+    for (const std::string& folder : {home.configHome() + "/autostart", home.path() + "/.local"}) {
+        EXPECT_EQ(fs::status(folder).permissions(), fs::perms::owner_all) << folder;
+    }
+
+    // Where the link would be refused as well, the entry names the login window all the same.
+    setenv("XDG_DATA_HOME", (home.path() + "/50% data").c_str(), 1);
+    Bundle::overrideMainForTesting(home.path() + "/100% loud/Sonvela.app");
+    testing::internal::CaptureStderr();
+    ASSERT_TRUE(AddLoginItemWithPropertiesToUser(user, standIn.c_str(), 0));
+    EXPECT_NE(testing::internal::GetCapturedStderr().find("no link to it could be made"),
+              std::string::npos);
+    EXPECT_NE(readAll(userEntry).find("100%%"), std::string::npos);
+}
+
+// In the test's own process, where the any-user folder can be moved out of /etc/xdg.
+TEST_F(LoginWindow, EachListHasItsEntryAndBothAreStartedEachPathOnce) {
+    ASSERT_TRUE(AddLoginItemWithPropertiesToUser(user, standIn.c_str(), 0));
+    EXPECT_EQ(readAll(userEntry), autostartEntryText(kLoginWindow));
+    EXPECT_FALSE(fs::exists(systemEntry));
+    // A line break would let a path add lines of its own to the entry.
+    for (const char* refused : {"/bad\nline", "/bad\xff"}) {
+        EXPECT_EQ(autostartEntryText(refused), std::nullopt);
+    }
+    ASSERT_TRUE(AddLoginItemWithPropertiesToUser(kCFPreferencesAnyUser, standIn.c_str(), 0));
+    ASSERT_TRUE(AddLoginItemWithPropertiesToUser(kCFPreferencesAnyUser, helper.c_str(), 0));
+    ASSERT_TRUE(AddLoginItemWithPropertiesToUser(kCFPreferencesAnyUser, "/nowhere/X.app", 0));
+    EXPECT_EQ(launchLoginItems(), 1); // /nowhere/X.app
+    EXPECT_TRUE(eventually([&] { return helpers().size() == 1 && starts() == 1; }));
+    // The user's entry hides the system one of the same name: the login window runs once.
+    EXPECT_TRUE(fs::exists(userEntry) && fs::exists(systemEntry));
+    EXPECT_EQ(DesktopSession::autostartCommands().size(), 1u);
+
+    // An entry stays while its list has items.
+    ASSERT_TRUE(RemoveLoginItemAtIndex(kCFPreferencesAnyUser, 0));
+    ASSERT_TRUE(RemoveLoginItemAtIndex(user, 0));
+    EXPECT_FALSE(fs::exists(userEntry));
+    EXPECT_TRUE(fs::exists(systemEntry));
 }
 
 } // namespace

@@ -1,3 +1,5 @@
+#include "platform/bundle/Bundle.h"
+#include "platform/bundle/UserLanguages.h"
 #include "platform/plist/PlistFile.h"
 #include "tests/support/TempHome.h"
 
@@ -8,17 +10,14 @@
 
 #include <filesystem>
 
+using platform::bundle::Bundle;
 using sonvela::test::readAll;
+using sonvela::test::UserLanguage;
 
 namespace {
 
-std::vector<std::string> languages() {
-    std::vector<std::string> list;
-    for (const QString& name : QString(SONVELA_LANGUAGES).split(',')) {
-        list.push_back(name.toStdString());
-    }
-    return list;
-}
+// The languages the programs have besides English.
+const QStringList kLanguages = QString(SONVELA_LANGUAGES).split(',');
 
 // "%1", "%@", "%d", "%2$s": what a text's translation must keep.
 std::multiset<std::string> placeholders(const std::string& text) {
@@ -46,8 +45,9 @@ TEST_P(StringsTable, EveryLanguageTranslatesEveryEntry) {
     std::string resources = c.resources;
     auto base = platform::plist::readDictionary(resources + "/" + c.table + ".strings");
     ASSERT_TRUE(base && !base->empty());
-    for (const std::string& language : languages()) {
-        std::string path = resources + "/" + language + ".lproj/" + c.table + ".strings";
+    for (const QString& language : kLanguages) {
+        std::string path =
+            resources + "/" + language.toStdString() + ".lproj/" + c.table + ".strings";
         auto localized = platform::plist::readDictionary(path);
         ASSERT_TRUE(localized) << path;
         for (const auto& [key, value] : *base) {
@@ -105,8 +105,9 @@ std::vector<std::string> untranslated(const std::string& ts) {
 // The window's own texts, as Linguist finds them in the sources today, are all translated.
 TEST(LinguistFiles, EveryWindowTextHasAFinishedTranslation) {
     sonvela::test::TempHome home;
-    for (const std::string& language : languages()) {
-        std::string ts = home.path() + "/" + language + ".ts";
+    for (const QString& name : kLanguages) {
+        const std::string language = name.toStdString();
+        const std::string ts = home.path() + "/" + language + ".ts";
         std::filesystem::copy_file(
             SONVELA_SOURCE_DIR "/resources/Sonvela/" + language + ".lproj/Sonvela.ts", ts);
         QProcess lupdate;
@@ -116,8 +117,6 @@ TEST(LinguistFiles, EveryWindowTextHasAFinishedTranslation) {
         ASSERT_TRUE(lupdate.waitForFinished(60000));
         ASSERT_EQ(lupdate.exitCode(), 0) << lupdate.readAllStandardError().toStdString();
         EXPECT_EQ(untranslated(ts), std::vector<std::string>()) << language;
-        EXPECT_TRUE(std::filesystem::exists(SONVELA_APP_DIR "/Resources/" + language +
-                                            ".lproj/Sonvela.qm"));
     }
 }
 
@@ -129,7 +128,7 @@ TEST(DesktopFiles, NameAndSummaryInEveryLanguage) {
     };
     QString entry = text("org.sonvela.Sonvela.desktop");
     QString metainfo = text("org.sonvela.Sonvela.metainfo.xml.in");
-    for (const QString& language : QString(SONVELA_LANGUAGES).split(',')) {
+    for (const QString& language : kLanguages) {
         for (const QString key : {"Name", "Comment", "Keywords"}) {
             EXPECT_TRUE(
                 entry.contains(QRegularExpression("\n" + key + "\\[" + language + "\\]=.+\n")))
@@ -142,5 +141,115 @@ TEST(DesktopFiles, NameAndSummaryInEveryLanguage) {
         }
     }
 }
+
+struct LanguagesCase {
+    const char* name;
+    const char* language;
+    const char* all;
+    const char* messages;
+    const char* lang;
+    std::vector<std::string> expected;
+    friend void PrintTo(const LanguagesCase& c, std::ostream* os) { *os << c.name; }
+};
+
+class UserLanguages : public testing::TestWithParam<LanguagesCase> {};
+
+TEST_P(UserLanguages, FollowTheEnvironmentAsGettextDoes) {
+    const LanguagesCase& c = GetParam();
+    UserLanguage set(c.language, c.all, c.messages, c.lang);
+    EXPECT_EQ(platform::bundle::userLanguages(), c.expected);
+}
+
+const LanguagesCase kLanguagesCases[] = {
+    {"NothingSet", nullptr, nullptr, nullptr, nullptr, {}},
+    {"LangWithCodeset", nullptr, nullptr, nullptr, "de_DE.UTF-8", {"de_DE", "de"}},
+    {"MessagesBeforeLang", nullptr, nullptr, "fr_CA.UTF-8", "de_DE.UTF-8", {"fr_CA", "fr"}},
+    {"AllBeforeMessages", nullptr, "fr_FR", "de_DE", "en_US", {"fr_FR", "fr"}},
+    {"ListInsteadOfLocale", "fr_CA:de", nullptr, nullptr, "en_US.UTF-8", {"fr_CA", "fr", "de"}},
+    {"ListUnderCUtf8", "de", nullptr, nullptr, "C.UTF-8", {"de"}},
+    {"ListIgnoredWithoutLocale", "de", nullptr, nullptr, nullptr, {}},
+    {"ListIgnoredUnderC", "de", nullptr, nullptr, "C", {}},
+    {"ListIgnoredUnderPosix", "de", "POSIX", nullptr, "de_DE", {}},
+    {"EmptyListMeansLocale", "", nullptr, nullptr, "fr_BE.UTF-8", {"fr_BE", "fr"}},
+    {"Modifier",
+     "sr_RS@latin",
+     nullptr,
+     nullptr,
+     "C.UTF-8",
+     {"sr_RS@latin", "sr@latin", "sr_RS", "sr"}},
+    {"EmptyAndRepeatedEntries", "::de:de_DE:", nullptr, nullptr, "C.UTF-8", {"de", "de_DE"}},
+    {"NamesThatLeaveAFolderDropped", "../../etc:x/y:dé:fr", nullptr, nullptr, "C.UTF-8", {"fr"}},
+    {"CLocaleNamesNoLanguage", nullptr, nullptr, nullptr, "C.UTF-8", {}},
+};
+
+INSTANTIATE_TEST_SUITE_P(Cases, UserLanguages, testing::ValuesIn(kLanguagesCases),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// A bundle in English with German and French tables; the German one lacks an entry and has the
+// window's compiled texts.
+class LocalizedBundle : public testing::Test {
+protected:
+    void SetUp() override {
+        using namespace platform::plist;
+        namespace t = sonvela::test;
+        t::makeDirs(resources + "/de.lproj");
+        t::makeDirs(resources + "/fr.lproj");
+        writeXmlAtomically(bundle + "/Info.plist",
+                           Dictionary{{"CFBundleDevelopmentRegion", Value("en")}});
+        writeXmlAtomically(resources + "/Localizable.strings",
+                           Dictionary{{"Output", Value("Output")}, {"Ceiling", Value("Ceiling")}});
+        writeXmlAtomically(resources + "/de.lproj/Localizable.strings",
+                           Dictionary{{"Output", Value("Ausgang")}});
+        writeXmlAtomically(resources + "/fr.lproj/Localizable.strings",
+                           Dictionary{{"Output", Value("Sortie")}, {"Ceiling", Value("Plafond")}});
+        t::writeAll(resources + "/de.lproj/Sonvela.qm", "de");
+        t::writeAll(resources + "/sonvela.icns", "icon");
+        t::writeAll(resources + "/de.lproj/sonvela.icns", "not this one");
+    }
+    sonvela::test::TempHome home;
+    std::string bundle = home.path() + "/Sonvela.app";
+    std::string resources = bundle + "/Resources";
+};
+
+struct LookupCase {
+    const char* name;
+    const char* language;
+    const char* lang;
+    std::optional<std::string> localization;
+    const char* output;
+    const char* ceiling;
+    friend void PrintTo(const LookupCase& c, std::ostream* os) { *os << c.name; }
+};
+
+class Lookup : public LocalizedBundle, public testing::WithParamInterface<LookupCase> {};
+
+TEST_P(Lookup, TakesTheFirstLanguageWithATableAndTheBaseForWhatItLacks) {
+    const LookupCase& c = GetParam();
+    UserLanguage set(c.language, nullptr, nullptr, c.lang);
+    Bundle localized(bundle);
+    EXPECT_EQ(localized.localization(), c.localization);
+    EXPECT_EQ(localized.localizedString("Output", "", ""), c.output);
+    EXPECT_EQ(localized.localizedString("Ceiling", "", "Localizable"), c.ceiling);
+    EXPECT_EQ(localized.localizedString("Missing", "", ""), "Missing");
+    EXPECT_EQ(localized.localizedString("Missing", "Fallback", ""), "Fallback");
+    EXPECT_EQ(localized.localizedString("Output", "", "../Localizable"), "Output");
+    // Other resources come from the language folder only when the base has none.
+    EXPECT_EQ(localized.pathForResource("Sonvela", "qm"),
+              c.localization == "de" ? std::optional(resources + "/de.lproj/Sonvela.qm")
+                                     : std::nullopt);
+    EXPECT_EQ(localized.pathForResource("sonvela.icns", ""), resources + "/sonvela.icns");
+    EXPECT_EQ(localized.pathForResource("Missing", "qm"), std::nullopt);
+}
+
+const LookupCase kLookupCases[] = {
+    {"RegionFallsBackToLanguage", nullptr, "de_AT.UTF-8", "de", "Ausgang", "Ceiling"},
+    {"FirstLanguageWithAFolder", "es:fr:de", "C.UTF-8", "fr", "Sortie", "Plafond"},
+    {"EnglishFirstMeansTheBase", "en_GB:de", "de_DE.UTF-8", std::nullopt, "Output", "Ceiling"},
+    {"NoTableForAnyLanguage", "es:it", "C.UTF-8", std::nullopt, "Output", "Ceiling"},
+    {"CLocale", "de", "C", std::nullopt, "Output", "Ceiling"},
+};
+
+INSTANTIATE_TEST_SUITE_P(Cases, Lookup, testing::ValuesIn(kLookupCases),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 } // namespace

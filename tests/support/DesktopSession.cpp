@@ -4,6 +4,7 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <sstream>
 
 namespace sonvela::test {
 
@@ -40,16 +41,13 @@ for name in sorted(commands):
     sys.stdout.write("".join(w + "\0" for w in words) + ("\0" if words else ""))
 )";
     std::vector<std::vector<std::string>> commands{{}};
-    std::string word;
-    for (char c :
-         platform::process::runProgram(SONVELA_PYTHON3, {"-c", withGio(code)}).value_or("")) {
-        if (c != '\0') {
-            word += c;
-        } else if (!word.empty()) {
-            commands.back().push_back(word);
-            word.clear();
-        } else {
+    std::istringstream words(
+        platform::process::runProgram(SONVELA_PYTHON3, {"-c", withGio(code)}).value_or(""));
+    for (std::string word; std::getline(words, word, '\0');) {
+        if (word.empty()) {
             commands.emplace_back();
+        } else {
+            commands.back().push_back(word);
         }
     }
     commands.pop_back();

@@ -21,6 +21,19 @@ private:
     std::vector<std::pair<std::string, std::optional<std::string>>> saved_;
 };
 
+// LANGUAGE, LC_ALL, LC_MESSAGES and LANG set (nullptr unsets one) while the object lives.
+struct UserLanguage : ScopedVariables {
+    UserLanguage(const char* language, const char* all, const char* messages, const char* lang) {
+        set("LANGUAGE", language);
+        set("LC_ALL", all);
+        set("LC_MESSAGES", messages);
+        set("LANG", lang);
+    }
+    // The usual test case: a LANGUAGE list under a locale that lets it count.
+    explicit UserLanguage(const char* language)
+        : UserLanguage(language, nullptr, nullptr, "C.UTF-8") {}
+};
+
 // A fresh temporary folder that stands in for the user's home for one test: HOME,
 // XDG_CONFIG_HOME, XDG_DATA_HOME, XDG_RUNTIME_DIR, PULSE_SERVER and DBUS_SESSION_BUS_ADDRESS
 // point into it while the object lives, so no test ever touches the real user's files, sound

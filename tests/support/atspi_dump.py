@@ -8,21 +8,20 @@ there ("dump": 0), then after each --press, which does the named object's first 
 import argparse
 import json
 import os
-import shutil
 import subprocess
 import sys
 import tempfile
 import time
 
 
-def start(folder, name, command):
-    """Starts a server that prints where it listens as its first line: the process and the line."""
-    server = subprocess.Popen(command, stdout=subprocess.PIPE, text=True,
-                              stderr=open(os.path.join(folder, name + ".log"), "wb"))
-    line = server.stdout.readline().strip()
+def start(command, children):
+    """Starts a server that prints where it listens as its first line, and gives that line."""
+    children.append(subprocess.Popen(command, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
+                                     text=True))
+    line = children[-1].stdout.readline().strip()
     if not line:
-        raise RuntimeError(name + " did not start")
-    return server, line
+        raise RuntimeError(command[0] + " did not start")
+    return line
 
 
 def walk(accessible, Atspi, dump, out):
@@ -70,21 +69,14 @@ def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--language")
     parser.add_argument("--press", action="append", default=[])
-    parser.add_argument("program", nargs=argparse.REMAINDER)
+    parser.add_argument("program", nargs="+")
     args = parser.parse_args()
-    program = [word for word in args.program if word != "--"] if args.program else []
-    if not program:
-        parser.error("no program")
 
-    folder = tempfile.mkdtemp(prefix="atspi-")
     children = []
     try:
-        xvfb, display = start(folder, "Xvfb", ["Xvfb", "-displayfd", "1", "-screen", "0",
-                                               "1366x768x24", "-nolisten", "tcp"])
-        children.append(xvfb)
-        bus, address = start(folder, "dbus-daemon",
-                             ["dbus-daemon", "--session", "--nofork", "--print-address"])
-        children.append(bus)
+        display = start(["Xvfb", "-displayfd", "1", "-screen", "0", "1366x768x24", "-nolisten",
+                         "tcp"], children)
+        address = start(["dbus-daemon", "--session", "--nofork", "--print-address"], children)
         # The accessibility library finds its bus through these when it is first used.
         os.environ["DISPLAY"] = ":" + display
         os.environ["DBUS_SESSION_BUS_ADDRESS"] = address
@@ -100,14 +92,13 @@ def main():
         from gi.repository import Atspi
 
         Atspi.init()
-        with open(os.path.join(folder, "program.log"), "wb") as log:
-            program_process = subprocess.Popen(program, env=environment, stdout=log, stderr=log)
-        children.append(program_process)
-        deadline = time.monotonic() + 20
-        app = find_application(Atspi, program_process.pid, deadline)
+        log = tempfile.TemporaryFile()
+        children.append(subprocess.Popen(args.program, env=environment, stdout=log, stderr=log))
+        app = find_application(Atspi, children[-1].pid, time.monotonic() + 20)
         if app is None:
+            log.seek(0)
             sys.stderr.write("the program showed no accessible window\n")
-            sys.stderr.write(open(os.path.join(folder, "program.log")).read())
+            sys.stderr.write(log.read().decode(errors="replace"))
             return 1
         time.sleep(0.5)  # let the first refresh fill the window
         out = []
@@ -122,14 +113,11 @@ def main():
         return 0
     finally:
         for child in reversed(children):
-            if child.poll() is None:
-                child.terminate()
-                try:
-                    child.wait(5)
-                except subprocess.TimeoutExpired:
-                    child.kill()
-                    child.wait()
-        shutil.rmtree(folder, ignore_errors=True)
+            child.terminate()  # nothing, when it has ended
+            try:
+                child.wait(5)
+            except subprocess.TimeoutExpired:
+                child.kill()
 
 
 if __name__ == "__main__":
