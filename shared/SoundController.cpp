@@ -125,10 +125,8 @@ void SoundController::setHardwareVolume(float volume) {
     if (volume > 1.0f) {
         volume = 1.0f;
     }
-    if (write32(device, kVolume, std::bit_cast<std::uint32_t>(volume)) != kAudioHardwareNoError) {
-        return;
-    }
-    write32(device, kMute, 0);
+    // The mute is lifted only once the volume is set; a restore does not wait between the two.
+    setVolumeUnmuted(device, volume);
 }
 
 void SoundController::limitHardwareVolume(float ceiling) {

@@ -147,6 +147,10 @@ OSStatus setPropertyData(AudioObjectID objectID, const AudioObjectPropertyAddres
     return statusOf(write(*currentBackend(), objectID, address->mSelector, value));
 }
 
+OSStatus setVolumeUnmuted(AudioDeviceID device, float volume) {
+    return statusOf(currentBackend()->setVolumeUnmuted(device, volume));
+}
+
 OSStatus getDeviceDescription(AudioDeviceID device, std::string& description) {
     return statusOf(currentBackend()->description(device, description));
 }

@@ -78,6 +78,10 @@ OSStatus setPropertyData(AudioObjectID objectID, const AudioObjectPropertyAddres
                          std::uint32_t qualifierSize, const void* qualifier, std::uint32_t dataSize,
                          const void* data);
 
+// Our own: sets a device's volume and lifts its mute in one go, without waiting between the two.
+// When the volume is refused the device stays muted.
+OSStatus setVolumeUnmuted(AudioDeviceID device, float volume);
+
 // Our own: the name the sound server gives a device for people to read, in UTF-8.
 OSStatus getDeviceDescription(AudioDeviceID device, std::string& description);
 

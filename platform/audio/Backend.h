@@ -33,6 +33,11 @@ public:
     // Writing back what was read keeps a boost.
     virtual Result setVolume(AudioDeviceID device, float fraction) = 0;
     virtual Result setMuted(AudioDeviceID device, bool muted) = 0;
+    // The volume, then the mute lifted; a refused volume leaves the mute as it was.
+    virtual Result setVolumeUnmuted(AudioDeviceID device, float fraction) {
+        Result result = setVolume(device, fraction);
+        return result == Result::Ok ? setMuted(device, false) : result;
+    }
     // The volume as it is, boosts included, and a write that sets exactly that, boost or not.
     virtual Result level(AudioDeviceID device, float& fraction) = 0;
     virtual Result setLevel(AudioDeviceID device, float fraction) = 0;

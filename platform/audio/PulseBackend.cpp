@@ -4,6 +4,7 @@
 #include "platform/log/Log.h"
 
 #include <cmath>
+#include <optional>
 
 namespace platform::audio {
 
@@ -135,24 +136,46 @@ Result PulseBackend::setLevel(AudioDeviceID device, float fraction) {
     return writeVolume(device, fraction, false);
 }
 
+namespace {
+
+// The volume a write sets, or nothing when the sink has it already and the server would send
+// nothing back. A boosted sink reads as full volume: writing back what was read keeps its boost.
+std::optional<pa_cvolume> volumeToWrite(const pulse::Sink& sink, float fraction, bool keepBoost) {
+    pa_cvolume volume = pulse::scaledTo(sink.volume, fraction);
+    if ((keepBoost && fraction == pulse::volumeFraction(sink.volume)) ||
+        pa_cvolume_equal(&volume, &sink.volume)) {
+        return std::nullopt;
+    }
+    return volume;
+}
+
+} // namespace
+
+pulse::Operation PulseBackend::sendVolume(std::uint32_t index, const pa_cvolume& volume,
+                                          bool& succeeded) {
+    return pulse::Operation(pa_context_set_sink_volume_by_index(connection_.context(), index,
+                                                                &volume, onSuccess, &succeeded));
+}
+
+pulse::Operation PulseBackend::sendMute(std::uint32_t index, bool muted, bool& succeeded) {
+    return pulse::Operation(
+        pa_context_set_sink_mute_by_index(connection_.context(), index, muted, onSuccess, &succeeded));
+}
+
 Result PulseBackend::writeVolume(AudioDeviceID device, float fraction, bool keepBoost) {
     if (std::isnan(fraction)) {
         return Result::Refused;
     }
     return withSink(device, [&](std::uint32_t index, const pulse::Sink& sink) {
-        pa_cvolume volume = pulse::scaledTo(sink.volume, fraction);
-        // Already so, and the server would send nothing back either. A boosted sink reads as
-        // full volume: writing back what was read keeps its boost.
-        if ((keepBoost && fraction == pulse::volumeFraction(sink.volume)) ||
-            pa_cvolume_equal(&volume, &sink.volume)) {
+        auto volume = volumeToWrite(sink, fraction, keepBoost);
+        if (!volume) {
             return Result::Ok;
         }
         bool succeeded = false;
-        Result result = waitFor(pulse::Operation(pa_context_set_sink_volume_by_index(
-                                    connection_.context(), index, &volume, onSuccess, &succeeded)),
-                                succeeded, "pa_context_set_sink_volume_by_index()");
+        Result result = waitFor(sendVolume(index, *volume, succeeded), succeeded,
+                                "pa_context_set_sink_volume_by_index()");
         if (result == Result::Ok) {
-            connection_.mirror().volumeWritten(index, volume);
+            connection_.mirror().volumeWritten(index, *volume);
         }
         return result;
     });
@@ -164,14 +187,57 @@ Result PulseBackend::setMuted(AudioDeviceID device, bool muted) {
             return Result::Ok;
         }
         bool succeeded = false;
-        Result result = waitFor(pulse::Operation(pa_context_set_sink_mute_by_index(
-                                    connection_.context(), index, muted, onSuccess, &succeeded)),
-                                succeeded, "pa_context_set_sink_mute_by_index()");
+        Result result = waitFor(sendMute(index, muted, succeeded), succeeded,
+                                "pa_context_set_sink_mute_by_index()");
         if (result == Result::Ok) {
             connection_.mirror().muteWritten(index, muted);
         }
         return result;
     });
+}
+
+// Both go out before either answer: the server answers in order, and the round trip between
+// them was most of what a restore waited on beyond the server itself.
+Result PulseBackend::setVolumeUnmuted(AudioDeviceID device, float fraction) {
+    if (std::isnan(fraction)) {
+        return Result::Refused;
+    }
+    bool together = false;
+    Result result = withSink(device, [&](std::uint32_t index, const pulse::Sink& sink) {
+        auto volume = volumeToWrite(sink, fraction, true);
+        together = volume && sink.muted;
+        return together ? writeVolumeUnmuted(index, *volume) : Result::Ok;
+    });
+    if (together || result != Result::Ok) {
+        return result;
+    }
+    // One write or none: nothing to wait for between two.
+    result = writeVolume(device, fraction, true);
+    return result == Result::Ok ? setMuted(device, false) : result;
+}
+
+Result PulseBackend::writeVolumeUnmuted(std::uint32_t index, const pa_cvolume& volume) {
+    bool volumeSet = false, unmuted = false;
+    pulse::Operation volumeWrite = sendVolume(index, volume, volumeSet);
+    pulse::Operation unmute = volumeWrite ? sendMute(index, false, unmuted) : pulse::Operation();
+    Result result =
+        waitFor(std::move(volumeWrite), volumeSet, "pa_context_set_sink_volume_by_index()");
+    Result unmuteResult =
+        unmute ? waitFor(std::move(unmute), unmuted, "pa_context_set_sink_mute_by_index()")
+               : Result::Refused;
+    if (result == Result::Ok) {
+        connection_.mirror().volumeWritten(index, volume);
+        if (unmuteResult == Result::Ok) {
+            connection_.mirror().muteWritten(index, false);
+        }
+        return unmuteResult;
+    }
+    // Never heard at a volume that was not set.
+    if (unmuteResult == Result::Ok) {
+        bool muted = false;
+        waitFor(sendMute(index, true, muted), muted, "pa_context_set_sink_mute_by_index()");
+    }
+    return result;
 }
 
 // Runs the loop until the server has answered, the connection is gone or we gave up waiting.

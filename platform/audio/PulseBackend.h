@@ -28,6 +28,7 @@ public:
     Result muted(AudioDeviceID device, bool& muted) override;
     Result setVolume(AudioDeviceID device, float fraction) override;
     Result setMuted(AudioDeviceID device, bool muted) override;
+    Result setVolumeUnmuted(AudioDeviceID device, float fraction) override;
     Result level(AudioDeviceID device, float& fraction) override;
     Result setLevel(AudioDeviceID device, float fraction) override;
     bool onNotificationThread() const override { return loop_.onLoopThread(); }
@@ -37,6 +38,9 @@ private:
     template <typename Work> Result withSink(AudioDeviceID device, Work work);
     template <typename Read> Result readSink(AudioDeviceID device, Read read);
     Result writeVolume(AudioDeviceID device, float fraction, bool keepBoost);
+    Result writeVolumeUnmuted(std::uint32_t index, const pa_cvolume& volume);
+    pulse::Operation sendVolume(std::uint32_t index, const pa_cvolume& volume, bool& succeeded);
+    pulse::Operation sendMute(std::uint32_t index, bool muted, bool& succeeded);
     Result waitFor(pulse::Operation operation, const bool& succeeded, const char* function);
     void deliverIfDue();
 
