@@ -219,12 +219,14 @@ Result PulseBackend::setVolumeUnmuted(AudioDeviceID device, float fraction) {
 Result PulseBackend::writeVolumeUnmuted(std::uint32_t index, const pa_cvolume& volume) {
     bool volumeSet = false, unmuted = false;
     pulse::Operation volumeWrite = sendVolume(index, volume, volumeSet);
-    pulse::Operation unmute = volumeWrite ? sendMute(index, false, unmuted) : pulse::Operation();
+    const bool sent = bool(volumeWrite);
+    pulse::Operation unmute = sent ? sendMute(index, false, unmuted) : pulse::Operation();
     Result result =
         waitFor(std::move(volumeWrite), volumeSet, "pa_context_set_sink_volume_by_index()");
+    // A failed send is logged by the wait; nothing is sent behind a volume that never went.
     Result unmuteResult =
-        unmute ? waitFor(std::move(unmute), unmuted, "pa_context_set_sink_mute_by_index()")
-               : Result::Refused;
+        sent ? waitFor(std::move(unmute), unmuted, "pa_context_set_sink_mute_by_index()")
+             : Result::Refused;
     if (result == Result::Ok) {
         connection_.mirror().volumeWritten(index, volume);
         if (unmuteResult == Result::Ok) {
