@@ -158,8 +158,8 @@ pulse::Operation PulseBackend::sendVolume(std::uint32_t index, const pa_cvolume&
 }
 
 pulse::Operation PulseBackend::sendMute(std::uint32_t index, bool muted, bool& succeeded) {
-    return pulse::Operation(
-        pa_context_set_sink_mute_by_index(connection_.context(), index, muted, onSuccess, &succeeded));
+    return pulse::Operation(pa_context_set_sink_mute_by_index(connection_.context(), index, muted,
+                                                              onSuccess, &succeeded));
 }
 
 Result PulseBackend::writeVolume(AudioDeviceID device, float fraction, bool keepBoost) {
