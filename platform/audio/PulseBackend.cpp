@@ -212,8 +212,7 @@ Result PulseBackend::setVolumeUnmuted(AudioDeviceID device, float fraction) {
         return result;
     }
     // One write or none: nothing to wait for between two.
-    result = writeVolume(device, fraction, true);
-    return result == Result::Ok ? setMuted(device, false) : result;
+    return Backend::setVolumeUnmuted(device, fraction);
 }
 
 Result PulseBackend::writeVolumeUnmuted(std::uint32_t index, const pa_cvolume& volume) {
